@@ -1,0 +1,32 @@
+// Reads the host's argument text and writes result texts back.
+#include "arguments.h"
+
+#include "argument_scan.h"
+
+#include <cstring>
+
+void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* destination,
+                 int32_t* length) {
+    *length = 0;
+    // The host always passes a handle; a null one reads as an empty text rather than a crash.
+    if (argumentHandle == nullptr) return;
+
+    // The size is asked before the block is locked; the block is read only while locked.
+    const uint32_t size = currentCallRecord->handleSize(argumentHandle);
+    currentCallRecord->prepareHandle(argumentHandle);
+    currentCallRecord->lockHandle(argumentHandle);
+    *length = ScanArgument(*argumentHandle, size, number, cap, destination);
+    currentCallRecord->unlockHandle(argumentHandle);
+}
+
+void SetResultText(HostHandle resultHandle, const char* bytes, uint32_t length) {
+    if (resultHandle == nullptr) return;
+    currentCallRecord->resizeHandle(resultHandle, length);
+    if (currentCallRecord->lastHandleError() != 0) return;
+    // A resized block is written at once, without locking it.
+    if (length > 0) std::memcpy(*resultHandle, bytes, length);
+}
+
+void SetResultString(HostHandle resultHandle, const char* text) {
+    SetResultText(resultHandle, text, static_cast<uint32_t>(std::strlen(text)));
+}

@@ -1,0 +1,18 @@
+// Reads the host's argument text and writes result texts back.
+#pragma once
+
+#include "call_record.h"
+
+#include <cstdint>
+
+// Copies argument `number` (from 1) into `destination`, which holds at least `cap` bytes, and
+// reports its length (0 for a missing, empty or over-long argument). Writes no terminator.
+void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* destination,
+                 int32_t* length);
+
+// Resizes the result handle to `length` bytes and copies the text in, without a terminator.
+// A failed resize drops the result silently.
+void SetResultText(HostHandle resultHandle, const char* bytes, uint32_t length);
+
+// SetResultText for a zero-terminated text.
+void SetResultString(HostHandle resultHandle, const char* text);

@@ -1,0 +1,81 @@
+// Routes the host's messages and external-function calls to the plug-in's operations.
+#include "dispatch.h"
+
+#include "format_preference.h"
+#include "version_text.h"
+#include "../printer/printer_operations.h"
+#include "../ui/about_dialog.h"
+
+ExternCallRecord* currentCallRecord = nullptr;
+
+namespace {
+
+const int16_t kLowestHostVersion = 4;
+const int16_t kHighestHostVersion = 255;
+const int32_t kInterfaceVersion = 4;
+const int32_t kRefused = -1;
+
+void AnswerStartup() {
+    const int16_t hostVersion = currentCallRecord->hostVersion;
+    int32_t answer = kRefused;
+    if (hostVersion >= kLowestHostVersion && hostVersion <= kHighestHostVersion) {
+        LoadFormatPreference();
+        answer = kInterfaceVersion;
+    }
+    // Read the slot again: the error box of the start-up record runs a message loop.
+    currentCallRecord->result.answer = answer;
+}
+
+void HandleIdle(uint8_t /*idleKind*/) {}
+
+} // namespace
+
+void DispatchFunction(uint32_t functionNumber, HostHandle argumentHandle, HostHandle resultHandle) {
+    switch (functionNumber) {
+    case 0:
+        ReturnVersionText(resultHandle);
+        break;
+    case 1:
+        SetHostPrinter(argumentHandle, resultHandle);
+        break;
+    case 2:
+        SelectPrinter(argumentHandle, resultHandle);
+        break;
+    case 4:
+        SetPrinterDefaultSource(argumentHandle, resultHandle);
+        break;
+    case 5:
+        SetPrinterDefaultCopies(argumentHandle, resultHandle);
+        break;
+    default:
+        break;
+    }
+}
+
+extern "C" void __cdecl FMExternCallProc(ExternCallRecord* record) {
+    currentCallRecord = record;
+    // No C++ exception may reach the host: one that escapes an operation (only an allocation
+    // failure can throw) ends the call as if the operation had returned.
+    try {
+        switch (record->message) {
+        case kMessageStartup:
+            AnswerStartup();
+            break;
+        case kMessageIdle:
+            HandleIdle(record->idleKind);
+            break;
+        case kMessageExternalFunction:
+            DispatchFunction(record->functionNumber, record->argumentHandle,
+                             record->result.handle);
+            break;
+        case kMessageShutdown:
+            break;
+        case kMessagePreferences:
+            ShowAboutDialog();
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+}

@@ -1,0 +1,14 @@
+// Loads the plug-in's own string resources as ANSI text.
+#include "plugin_strings.h"
+
+#include "call_record.h"
+
+int LoadPluginString(UINT id, char* buffer, int size) {
+    buffer[0] = '\0';
+    int length = LoadStringA(currentCallRecord->instance, id, buffer, size);
+    if (length <= 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return length;
+}

@@ -1,0 +1,241 @@
+// The host's side of the plug-in interface: handles, services, the call record and the call.
+#include "host_side.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace hostside {
+namespace {
+
+const size_t kGuard = 8;
+
+struct HandleBox {
+    char* word = nullptr; // the handle points here
+    std::vector<uint8_t> storage;
+    uint32_t size = 0;
+    int lockDepth = 0;
+    bool movable = false;
+
+    char* Block() { return reinterpret_cast<char*>(storage.data() + kGuard); }
+    void Allocate(uint32_t newSize, const char* bytes) {
+        std::vector<uint8_t> fresh(newSize + 2 * kGuard, kCanary);
+        if (bytes != nullptr) std::memcpy(fresh.data() + kGuard, bytes, newSize);
+        storage.swap(fresh); // a new address, as a host that moves the block would give
+        size = newSize;
+    }
+};
+
+std::map<uint32_t, std::unique_ptr<HandleBox>>& Handles() {
+    static std::map<uint32_t, std::unique_ptr<HandleBox>> handles;
+    return handles;
+}
+
+std::vector<ServiceCall>& Log() {
+    static std::vector<ServiceCall> log;
+    return log;
+}
+
+int16_t pendingResizeStatus = 0;
+int16_t lastStatus = 0;
+
+HandleBox* Find(uint32_t handle) {
+    auto found = Handles().find(handle);
+    return found == Handles().end() ? nullptr : found->second.get();
+}
+
+void WINAPI ResizeHandle(uint32_t handle, uint32_t newSize) {
+    Log().push_back({Service::ResizeHandle, handle, newSize});
+    HandleBox* box = Find(handle);
+    lastStatus = pendingResizeStatus;
+    pendingResizeStatus = 0;
+    if (box == nullptr || lastStatus != 0) {
+        if (lastStatus == 0) lastStatus = -109; // not a handle of ours
+        return;
+    }
+    std::vector<char> keep(box->Block(), box->Block() + std::min(box->size, newSize));
+    box->Allocate(newSize, nullptr);
+    std::memcpy(box->Block(), keep.data(), keep.size());
+    box->word = box->Block();
+}
+
+uint32_t WINAPI HandleSize(uint32_t handle) {
+    Log().push_back({Service::HandleSize, handle, 0});
+    HandleBox* box = Find(handle);
+    return box ? box->size : 0;
+}
+
+void WINAPI PrepareHandle(uint32_t handle) { Log().push_back({Service::PrepareHandle, handle, 0}); }
+
+void WINAPI LockHandle(uint32_t handle) {
+    Log().push_back({Service::LockHandle, handle, 0});
+    if (HandleBox* box = Find(handle)) {
+        ++box->lockDepth;
+        box->word = box->Block();
+    }
+}
+
+void WINAPI UnlockHandle(uint32_t handle) {
+    Log().push_back({Service::UnlockHandle, handle, 0});
+    if (HandleBox* box = Find(handle)) {
+        --box->lockDepth;
+        if (box->movable && box->lockDepth <= 0) box->word = nullptr;
+    }
+}
+
+// The status is 16 bits wide; the high word carries noise that a plug-in must not read.
+uint32_t WINAPI LastHandleError() {
+    Log().push_back({Service::LastHandleError, 0, 0});
+    return 0xBEEF0000u | static_cast<uint16_t>(lastStatus);
+}
+
+} // namespace
+
+const char* ServiceName(Service service) {
+    switch (service) {
+    case Service::ResizeHandle:
+        return "resizeHandle";
+    case Service::HandleSize:
+        return "handleSize";
+    case Service::PrepareHandle:
+        return "prepareHandle";
+    case Service::LockHandle:
+        return "lockHandle";
+    case Service::UnlockHandle:
+        return "unlockHandle";
+    case Service::LastHandleError:
+        return "lastHandleError";
+    }
+    return "?";
+}
+
+std::string DescribeCall(const ServiceCall& call) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s(0x%08x, %u)", ServiceName(call.service),
+                  static_cast<unsigned>(call.handle), static_cast<unsigned>(call.value));
+    return text;
+}
+
+const std::vector<ServiceCall>& ServiceLog() { return Log(); }
+void ClearServiceLog() { Log().clear(); }
+void FailNextResize(int16_t status) { pendingResizeStatus = status; }
+
+uint32_t NewHandle(const std::string& bytes, bool movable) {
+    std::unique_ptr<HandleBox> box(new HandleBox);
+    box->Allocate(static_cast<uint32_t>(bytes.size()), bytes.data());
+    box->movable = movable;
+    box->word = movable ? nullptr : box->Block();
+    const uint32_t handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&box->word));
+    Handles()[handle] = std::move(box);
+    return handle;
+}
+
+std::string HandleBytes(uint32_t handle) {
+    HandleBox* box = Find(handle);
+    return box ? std::string(box->Block(), box->size) : std::string();
+}
+
+bool HandleCanariesIntact(uint32_t handle) {
+    HandleBox* box = Find(handle);
+    if (box == nullptr) return false;
+    for (size_t i = 0; i < kGuard; ++i) {
+        if (box->storage[i] != kCanary || box->storage[kGuard + box->size + i] != kCanary)
+            return false;
+    }
+    return true;
+}
+
+int LockDepth(uint32_t handle) {
+    HandleBox* box = Find(handle);
+    return box ? box->lockDepth : 0;
+}
+
+void FreeAllHandles() { Handles().clear(); }
+
+bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        *error = "no such file: " + path;
+        return false;
+    }
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) {
+        *error = "not a loadable Windows library: " + path + " (error " +
+                 std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    FARPROC entry = GetProcAddress(module, "FMExternCallProc");
+    if (entry == nullptr) {
+        FreeLibrary(module);
+        *error = "the library has no FMExternCallProc entry point: " + path;
+        return false;
+    }
+    plugin->module = module;
+    plugin->entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(entry));
+    return true;
+}
+
+CallRecord::CallRecord(HMODULE instance) {
+    std::memset(bytes_, kCanary, sizeof bytes_);
+    Put32(offsets::kInstance, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(instance)));
+    Put32(offsets::kResizeHandle, reinterpret_cast<uintptr_t>(&ResizeHandle));
+    Put32(offsets::kHandleSize, reinterpret_cast<uintptr_t>(&HandleSize));
+    Put32(offsets::kPrepareHandle, reinterpret_cast<uintptr_t>(&PrepareHandle));
+    Put32(offsets::kLockHandle, reinterpret_cast<uintptr_t>(&LockHandle));
+    Put32(offsets::kUnlockHandle, reinterpret_cast<uintptr_t>(&UnlockHandle));
+    Put32(offsets::kLastHandleError, reinterpret_cast<uintptr_t>(&LastHandleError));
+}
+
+void CallRecord::SetHostVersion(int16_t version) {
+    std::memcpy(bytes_ + offsets::kHostVersion, &version, sizeof version);
+}
+void CallRecord::SetMessage(uint8_t message) { bytes_[offsets::kMessage] = message; }
+void CallRecord::SetIdleKind(uint8_t kind) { bytes_[offsets::kIdleKind] = kind; }
+
+void CallRecord::SetFunction(uint32_t number, uint32_t argumentHandle, uint32_t resultHandle) {
+    bytes_[offsets::kMessage] = kMessageExternalFunction;
+    Put32(offsets::kFunctionNumber, number);
+    Put32(offsets::kArgumentHandle, argumentHandle);
+    Put32(offsets::kResult, resultHandle);
+}
+
+int32_t CallRecord::Result() const {
+    int32_t value;
+    std::memcpy(&value, bytes_ + offsets::kResult, sizeof value);
+    return value;
+}
+
+void CallRecord::Put32(size_t offset, uint32_t value) {
+    std::memcpy(bytes_ + offset, &value, sizeof value);
+}
+
+} // namespace hostside
+
+// Calls fn(arg) with the C convention and answers how far the stack pointer moved.
+extern "C" int32_t CallCdeclMeasuringStack(void* fn, void* arg);
+asm(R"(
+    .text
+    .globl _CallCdeclMeasuringStack
+_CallCdeclMeasuringStack:
+    pushl %ebp
+    movl %esp, %ebp
+    pushl %esi
+    movl %esp, %esi
+    pushl 12(%ebp)
+    call *8(%ebp)
+    addl $4, %esp
+    movl %esp, %eax
+    subl %esi, %eax
+    movl %esi, %esp
+    popl %esi
+    popl %ebp
+    ret
+)");
+
+namespace hostside {
+
+int32_t CallEntryPoint(EntryPoint entry, void* record) {
+    return CallCdeclMeasuringStack(reinterpret_cast<void*>(entry), record);
+}
+
+} // namespace hostside

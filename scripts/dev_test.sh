@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# For development: builds the Windows side in a build folder of your own and runs ctest there
+# in a fresh throwaway Wine prefix, so several people can work side by side.
+#   scripts/dev_test.sh BUILD_DIR [ctest arguments, e.g. -R host_printer]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${1:?usage: scripts/dev_test.sh BUILD_DIR [ctest arguments]}
+shift
+cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
+cmake --build "$build_dir" -j 2 2>&1 | grep -E -A5 'error|warning:|Error' || true
+source scripts/wine_env.sh
+wine_env_start
+cd "$build_dir"
+ctest --output-on-failure --timeout 600 "$@"

@@ -1,0 +1,93 @@
+// Plays the host for the tests: loads the built plug-in and calls its entry point.
+#include "harness.h"
+
+#include <cstring>
+
+namespace {
+
+hostside::Plugin& LoadedPlugin() {
+    static hostside::Plugin plugin;
+    if (plugin.module == nullptr) {
+        std::string error;
+        if (!hostside::LoadPlugin(ProgramFolder() + "QV_Printer7.fmx", &plugin, &error)) {
+            ADD_FAILURE() << error;
+            std::abort();
+        }
+    }
+    return plugin;
+}
+
+} // namespace
+
+const char kResultSentinel[] = "untouched result";
+
+std::string ProgramFolder() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
+HMODULE PluginModule() { return LoadedPlugin().module; }
+hostside::EntryPoint PluginEntry() { return LoadedPlugin().entry; }
+
+CallOutcome CallFunction(uint32_t number, const std::string& text) {
+    CallOutcome outcome;
+    outcome.argumentHandle = hostside::NewHandle(text, true);
+    outcome.resultHandle = hostside::NewHandle(kResultSentinel);
+    hostside::CallRecord record(PluginModule());
+    record.SetFunction(number, outcome.argumentHandle, outcome.resultHandle);
+    uint8_t before[hostside::offsets::kRecordSize];
+    std::memcpy(before, record.Bytes(), sizeof before);
+
+    hostside::ClearServiceLog();
+    const int32_t stackMoved = hostside::CallEntryPoint(PluginEntry(), record.Bytes());
+    outcome.log = hostside::ServiceLog();
+
+    EXPECT_EQ(0, stackMoved) << "the entry point must leave its argument to the caller";
+    EXPECT_EQ(0, std::memcmp(before, record.Bytes(), sizeof before))
+        << "an external-function call writes nothing into the record";
+    EXPECT_EQ(text, hostside::HandleBytes(outcome.argumentHandle)) << "argument text changed";
+    EXPECT_EQ(0, hostside::LockDepth(outcome.argumentHandle)) << "argument handle left locked";
+    EXPECT_TRUE(hostside::HandleCanariesIntact(outcome.argumentHandle));
+    EXPECT_TRUE(hostside::HandleCanariesIntact(outcome.resultHandle))
+        << "written outside the result block";
+
+    outcome.result = hostside::HandleBytes(outcome.resultHandle);
+    outcome.resultTouched = false;
+    for (const hostside::ServiceCall& call : outcome.log) {
+        if (call.service == hostside::Service::ResizeHandle && call.handle == outcome.resultHandle)
+            outcome.resultTouched = true;
+    }
+    return outcome;
+}
+
+int32_t Startup(int16_t hostVersion) {
+    hostside::CallRecord record(PluginModule());
+    record.SetMessage(hostside::kMessageStartup);
+    record.SetHostVersion(hostVersion);
+    hostside::CallEntryPoint(PluginEntry(), record.Bytes());
+    return record.Result();
+}
+
+void SendHostMessage(uint8_t message) {
+    hostside::CallRecord record(PluginModule());
+    record.SetMessage(message);
+    hostside::CallEntryPoint(PluginEntry(), record.Bytes());
+}
+
+MessageBoxCatcher::MessageBoxCatcher()
+    : watch_([this](HWND box) {
+          boxes_.push_back({hostside::WindowText(box), hostside::MessageBoxText(box),
+                            GetWindow(box, GW_OWNER)});
+          hostside::PressButton(box, IDOK);
+      }) {}
+
+ActiveWindow::ActiveWindow(const std::string& title) : window_(hostside::MakeActiveWindow(title)) {
+    EXPECT_NE(nullptr, window_);
+    EXPECT_EQ(window_, GetActiveWindow()) << "the test window did not become active";
+}
+
+ActiveWindow::~ActiveWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+}
