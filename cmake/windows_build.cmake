@@ -124,6 +124,14 @@ endforeach()
 # --- Title tests in code page 932 (owned by the registry-side work) ---
 # --- end ---
 
+# The bundled host's command line, with a library that lacks the entry point.
+add_library(no_entry SHARED tests/fixtures/no_entry.cpp)
+set_target_properties(no_entry PROPERTIES PREFIX "")
+target_link_options(no_entry PRIVATE ${QV_STATIC_RUNTIME})
+add_test(NAME plughost_cli COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/plughost_cli.py
+  ${CMAKE_BINARY_DIR})
+add_dependencies(plughost no_entry)
+
 # The native build's tests, run from here so one ctest run covers everything.
 set(QV_NATIVE_DIR "" CACHE PATH "Native build folder whose tests this run includes")
 if(QV_NATIVE_DIR)

@@ -11,6 +11,6 @@ build_windows() {
   echo "[build] QV_Printer7.fmx, plughost.exe and the Wine tests in build/"
   cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
     -DQV_NATIVE_DIR="$PWD/build-native" >/dev/null
-  cmake --build build -j "$(nproc)" 2>&1 | grep -E 'error|warning|Error' || true
+  cmake --build build -j "$(nproc)" 2>&1 | grep -E '(error|warning):|Error [0-9]' || true
   test -f build/QV_Printer7.fmx
 }

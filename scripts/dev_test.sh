@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 build_dir=${1:?usage: scripts/dev_test.sh BUILD_DIR [ctest arguments]}
 shift
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
-cmake --build "$build_dir" -j 2 2>&1 | grep -E -A5 'error|warning:|Error' || true
+cmake --build "$build_dir" -j 2 2>&1 | grep -E -A5 '(error|warning):|Error [0-9]' || true
 source scripts/wine_env.sh
 wine_env_start
 cd "$build_dir"
