@@ -134,6 +134,14 @@ add_dependencies(plughost no_entry)
 
 # The native build's tests, run from here so one ctest run covers everything.
 set(QV_NATIVE_DIR "" CACHE PATH "Native build folder whose tests this run includes")
+set(QV_FUZZ_SECONDS 20 CACHE STRING "How long each fuzzer runs in the tests")
 if(QV_NATIVE_DIR)
   add_test(NAME native_text_tests COMMAND ${QV_NATIVE_DIR}/text_tests)
+  file(GLOB QV_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+  foreach(source ${QV_FUZZ_SOURCES})
+    get_filename_component(name ${source} NAME_WE)
+    string(REPLACE "fuzz_" "" name ${name})
+    add_test(NAME fuzz_${name} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/fuzz.sh ${QV_NATIVE_DIR}
+      ${name} ${QV_FUZZ_SECONDS})
+  endforeach()
 endif()

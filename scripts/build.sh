@@ -2,8 +2,8 @@
 # build in build-native/.
 
 build_native() {
-  echo "[build] native text routines (sanitizers) in build-native/"
-  cmake -S . -B build-native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  echo "[build] native text routines (sanitizers, fuzzers, benchmark) in build-native/"
+  CC=clang CXX=clang++ cmake -S . -B build-native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-native -j "$(nproc)" >/dev/null
 }
 
