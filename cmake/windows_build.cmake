@@ -61,6 +61,12 @@ target_link_libraries(plughost PRIVATE host_side)
 target_link_options(plughost PRIVATE ${QV_STATIC_RUNTIME})
 add_dependencies(plughost qv_printer)
 
+# The plug-in against the bare platform calls it wraps (a benchmark program, never a test).
+add_executable(wine_bench bench/wine_bench.cpp)
+target_compile_options(wine_bench PRIVATE ${QV_WARNINGS} -O2)
+target_link_libraries(wine_bench PRIVATE host_side advapi32 winspool)
+target_link_options(wine_bench PRIVATE ${QV_STATIC_RUNTIME})
+
 # GoogleTest from Debian's sources, compiled by the cross compiler.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -131,6 +137,10 @@ target_link_options(no_entry PRIVATE ${QV_STATIC_RUNTIME})
 add_test(NAME plughost_cli COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/plughost_cli.py
   ${CMAKE_BINARY_DIR})
 add_dependencies(plughost no_entry)
+
+# The release package, built from the library that the tests above ran.
+add_test(NAME package COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package_test.py
+  ${CMAKE_BINARY_DIR})
 
 # The native build's tests, run from here so one ctest run covers everything.
 set(QV_NATIVE_DIR "" CACHE PATH "Native build folder whose tests this run includes")
