@@ -75,7 +75,7 @@ add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE
 add_library(test_harness STATIC tests/harness.cpp tests/import_patch.cpp)
 target_include_directories(test_harness PUBLIC tests)
 target_compile_options(test_harness PRIVATE ${QV_WARNINGS})
-target_link_libraries(test_harness PUBLIC host_side gtest advapi32)
+target_link_libraries(test_harness PUBLIC host_side gtest advapi32 psapi)
 
 # One test program per subsystem; each loads build/QV_Printer7.fmx from beside itself.
 function(qv_wine_test name)

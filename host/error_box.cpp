@@ -6,7 +6,7 @@
 void ShowErrorBox(UINT stringId, int32_t code) {
     char caption[64];
     char format[64];
-    char text[64];
+    char text[64] = "";
     LoadPluginString(stringId, caption, sizeof caption);
     LoadPluginString(stringId + 1, format, sizeof format);
     // The format is our own resource, "error %li", so the text stays far below 64 bytes.

@@ -1,0 +1,348 @@
+// Every platform call that the plug-in makes, failed one at a time in every operation, on the
+// real library: no crash, the answer that the failure calls for, nothing left open, and
+// nothing stored that the failure should have prevented.
+#include "harness.h"
+
+#include <winspool.h>
+
+#include <cstdarg>
+#include <functional>
+#include <map>
+#include <utility>
+
+namespace {
+
+// How a call fails: an acquiring or querying call returns its failure value without running;
+// a releasing call still releases, so the failure of a release cannot leak, and then reports
+// failure.
+enum class Kind { Plain, Release };
+
+struct PlatformCall {
+    const char* name;
+    int arguments;
+    uintptr_t failValue;
+    DWORD failError;
+    Kind kind;
+    // Filled while the hooks are in place.
+    void* original;
+    int calls;
+    int failAt;
+};
+
+// EndDialog is left out: when it fails a modal dialog can never end, on any program.
+PlatformCall platformCalls[] = {
+    {"RegCreateKeyExA", 9, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
+    {"RegSetValueExA", 6, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
+    {"RegQueryValueExA", 6, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
+    {"RegCloseKey", 1, ERROR_INVALID_HANDLE, 0, Kind::Release, nullptr, 0, -1},
+    {"OpenPrinterA", 3, 0, ERROR_ACCESS_DENIED, Kind::Plain, nullptr, 0, -1},
+    {"GetPrinterA", 5, 0, ERROR_ACCESS_DENIED, Kind::Plain, nullptr, 0, -1},
+    {"SetPrinterA", 4, 0, ERROR_ACCESS_DENIED, Kind::Plain, nullptr, 0, -1},
+    {"DocumentPropertiesA", 6, static_cast<uintptr_t>(-1), ERROR_INVALID_PARAMETER, Kind::Plain,
+     nullptr, 0, -1},
+    {"ClosePrinter", 1, 0, ERROR_INVALID_HANDLE, Kind::Release, nullptr, 0, -1},
+    {"PrintDlgA", 1, 0, 0, Kind::Plain, nullptr, 0, -1},
+    {"GlobalAlloc", 2, 0, ERROR_NOT_ENOUGH_MEMORY, Kind::Plain, nullptr, 0, -1},
+    {"GlobalFree", 1, 1, ERROR_INVALID_HANDLE, Kind::Release, nullptr, 0, -1},
+    {"GlobalLock", 1, 0, ERROR_INVALID_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"GlobalUnlock", 1, 0, ERROR_NOT_LOCKED, Kind::Release, nullptr, 0, -1},
+    {"GlobalSize", 1, 0, ERROR_INVALID_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"VirtualAlloc", 4, 0, ERROR_NOT_ENOUGH_MEMORY, Kind::Plain, nullptr, 0, -1},
+    {"VirtualFree", 3, 0, ERROR_INVALID_ADDRESS, Kind::Release, nullptr, 0, -1},
+    {"SetLastError", 1, 0, ERROR_INSUFFICIENT_BUFFER, Kind::Plain, nullptr, 0, -1},
+    {"GetLastError", 0, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
+    {"GetActiveWindow", 0, 0, 0, Kind::Plain, nullptr, 0, -1},
+    {"GetWindowTextLengthA", 1, 0, ERROR_INVALID_WINDOW_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"GetWindowTextA", 3, 0, ERROR_INVALID_WINDOW_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"LoadStringA", 4, 0, ERROR_RESOURCE_NAME_NOT_FOUND, Kind::Plain, nullptr, 0, -1},
+    {"wsprintfA", -1, 0, 0, Kind::Plain, nullptr, 0, -1},
+    {"MessageBoxA", 4, 0, ERROR_NOT_ENOUGH_MEMORY, Kind::Plain, nullptr, 0, -1},
+    {"DialogBoxParamA", 5, static_cast<uintptr_t>(-1), ERROR_RESOURCE_NAME_NOT_FOUND, Kind::Plain,
+     nullptr, 0, -1},
+    {"SetDlgItemTextA", 3, 0, ERROR_INVALID_WINDOW_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"GetDlgItem", 2, 0, ERROR_CONTROL_ID_NOT_FOUND, Kind::Plain, nullptr, 0, -1},
+    {"SetFocus", 1, 0, ERROR_INVALID_WINDOW_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"PostMessageA", 4, 0, ERROR_NOT_ENOUGH_QUOTA, Kind::Plain, nullptr, 0, -1},
+    {"SendMessageTimeoutA", 7, 0, ERROR_TIMEOUT, Kind::Plain, nullptr, 0, -1},
+    {"GetDlgCtrlID", 1, 0, ERROR_INVALID_WINDOW_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"CreateSolidBrush", 1, 0, ERROR_NOT_ENOUGH_MEMORY, Kind::Plain, nullptr, 0, -1},
+    {"GetObjectA", 3, 0, ERROR_INVALID_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"SetBkColor", 2, CLR_INVALID, 0, Kind::Plain, nullptr, 0, -1},
+    {"SetBkMode", 2, 0, 0, Kind::Plain, nullptr, 0, -1},
+    {"SetTextColor", 2, CLR_INVALID, 0, Kind::Plain, nullptr, 0, -1},
+};
+const size_t kPlatformCalls = sizeof platformCalls / sizeof platformCalls[0];
+
+// What the plug-in holds open, counted from its own calls.
+struct Holdings {
+    int keys = 0;
+    int printers = 0;
+    int globalBlocks = 0;
+    int pages = 0;
+    int brushes = 0; // over the whole process: the library keeps one
+};
+Holdings holdings;
+
+bool Named(size_t slot, const char* name) { return lstrcmpA(platformCalls[slot].name, name) == 0; }
+
+void Observe(size_t slot, const uintptr_t* arguments, uintptr_t result) {
+    if (Named(slot, "RegCreateKeyExA") && result == ERROR_SUCCESS) ++holdings.keys;
+    if (Named(slot, "RegCloseKey")) --holdings.keys;
+    if (Named(slot, "OpenPrinterA") && result != 0) ++holdings.printers;
+    if (Named(slot, "ClosePrinter")) --holdings.printers;
+    if (Named(slot, "GlobalAlloc") && result != 0) ++holdings.globalBlocks;
+    if (Named(slot, "GlobalFree")) --holdings.globalBlocks;
+    if (Named(slot, "VirtualAlloc") && result != 0) ++holdings.pages;
+    if (Named(slot, "VirtualFree")) --holdings.pages;
+    if (Named(slot, "CreateSolidBrush") && result != 0) ++holdings.brushes;
+    if (Named(slot, "PrintDlgA")) {
+        // The dialog allocates the two blocks that the plug-in must free.
+        const PRINTDLGA* dialog = reinterpret_cast<const PRINTDLGA*>(arguments[0]);
+        holdings.globalBlocks += (dialog->hDevMode != nullptr) + (dialog->hDevNames != nullptr);
+    }
+}
+
+template <size_t Slot, typename... Arguments> uintptr_t WINAPI Stub(Arguments... arguments) {
+    PlatformCall& call = platformCalls[Slot];
+    const uintptr_t values[] = {0, static_cast<uintptr_t>(arguments)...};
+    const bool fail = call.calls++ == call.failAt;
+    if (fail && call.kind == Kind::Plain) {
+        SetLastError(call.failError);
+        return call.failValue;
+    }
+    typedef uintptr_t(WINAPI * Original)(Arguments...);
+    uintptr_t result = reinterpret_cast<Original>(call.original)(arguments...);
+    const DWORD error = GetLastError();
+    Observe(Slot, values + 1, result);
+    if (fail) result = call.failValue;
+    SetLastError(error);
+    return result;
+}
+
+// wsprintfA alone takes a variable argument list and the C convention.
+int __cdecl FormatStub(char* buffer, const char* format, ...) {
+    PlatformCall* self = nullptr;
+    for (PlatformCall& call : platformCalls)
+        if (lstrcmpA(call.name, "wsprintfA") == 0) self = &call;
+    if (self->calls++ == self->failAt) return 0; // writes nothing at all
+    va_list list;
+    va_start(list, format);
+    const int length = wvsprintfA(buffer, format, list);
+    va_end(list);
+    return length;
+}
+
+template <size_t Slot, size_t... I> void* StubWith(std::index_sequence<I...>) {
+    return reinterpret_cast<void*>(&Stub<Slot, decltype((void)I, uintptr_t())...>);
+}
+
+template <size_t Slot> void* StubFor(int arguments) {
+    switch (arguments) {
+    case 0: return StubWith<Slot>(std::make_index_sequence<0>());
+    case 1: return StubWith<Slot>(std::make_index_sequence<1>());
+    case 2: return StubWith<Slot>(std::make_index_sequence<2>());
+    case 3: return StubWith<Slot>(std::make_index_sequence<3>());
+    case 4: return StubWith<Slot>(std::make_index_sequence<4>());
+    case 5: return StubWith<Slot>(std::make_index_sequence<5>());
+    case 6: return StubWith<Slot>(std::make_index_sequence<6>());
+    case 7: return StubWith<Slot>(std::make_index_sequence<7>());
+    case 9: return StubWith<Slot>(std::make_index_sequence<9>());
+    default: return reinterpret_cast<void*>(&FormatStub);
+    }
+}
+
+template <size_t... Slots> std::vector<void*> AllStubs(std::index_sequence<Slots...>) {
+    return {StubFor<Slots>(platformCalls[Slots].arguments)...};
+}
+
+// Puts every platform call of the plug-in behind its stub for the life of the object.
+class PlatformHooks {
+  public:
+    PlatformHooks() {
+        const std::vector<void*> stubs = AllStubs(std::make_index_sequence<kPlatformCalls>());
+        for (size_t slot = 0; slot < kPlatformCalls; ++slot) {
+            platformCalls[slot].original = PatchImport(PluginModule(), platformCalls[slot].name,
+                                                       stubs[slot]);
+        }
+    }
+    ~PlatformHooks() {
+        for (PlatformCall& call : platformCalls) {
+            if (call.original != nullptr) PatchImport(PluginModule(), call.name, call.original);
+        }
+    }
+    static void Arm(int slot, int failAt) {
+        for (PlatformCall& call : platformCalls) {
+            call.calls = 0;
+            call.failAt = -1;
+        }
+        if (slot >= 0) platformCalls[slot].failAt = failAt;
+    }
+};
+
+const char kTestPrinter[] = "PDF";
+const char kPreferencesKey[] = "Software\\FileMaker\\FileMaker Pro\\7.0-faults\\Preferences";
+const char kVersionsKey[] = "Software\\FileMaker\\FileMaker Pro\\7.0-faults";
+const char kEmptyProductKey[] = "Software\\FileMaker\\\\7.0-faults";
+const char kRecordKey[] = "Software\\FileMaker\\FileMaker Pro\\5.5\\PlugIns\\Tesmun Plugin\\2.0v1";
+
+int StoredCopies() {
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(kTestPrinter), &printer, nullptr)) return -1;
+    DWORD needed = 0;
+    GetPrinterA(printer, 8, nullptr, 0, &needed);
+    std::vector<BYTE> block(needed + 1);
+    int copies = -1;
+    if (GetPrinterA(printer, 8, block.data(), needed, &needed)) {
+        const DEVMODEA* devmode = reinterpret_cast<PRINTER_INFO_8A*>(block.data())->pDevMode;
+        if (devmode != nullptr) copies = devmode->dmCopies;
+    }
+    ClosePrinter(printer);
+    return copies;
+}
+
+bool PrinterValueStored() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPreferencesKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    const bool stored = RegQueryValueExA(key, "Printer", nullptr, nullptr, nullptr, nullptr) ==
+                        ERROR_SUCCESS;
+    RegCloseKey(key);
+    return stored;
+}
+
+bool FailingOneOf(const char* failing, std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        if (failing != nullptr && lstrcmpA(failing, name) == 0) return true;
+    return false;
+}
+
+struct Operation {
+    const char* name;
+    std::function<void()> prepare;
+    // Runs the operation; `failing` names the failed call, or is null for a clean run.
+    std::function<void(const char* failing)> runAndCheck;
+};
+
+std::vector<Operation> Operations() {
+    std::vector<Operation> operations;
+    operations.push_back({"first start-up", [] { RegDeleteTreeA(HKEY_CURRENT_USER, kRecordKey); },
+                          [](const char*) { EXPECT_EQ(4, Startup(4)); }});
+    operations.push_back({"later start-up",
+                          [] {
+                              PlatformHooks::Arm(-1, -1);
+                              Startup(4); // makes sure the record exists
+                          },
+                          [](const char*) { EXPECT_EQ(4, Startup(4)); }});
+    operations.push_back({"version", [] {},
+                          [](const char* failing) {
+                              const std::string result = CallFunction(0, "").result;
+                              const char* expected = FailingOneOf(failing, {"LoadStringA"})
+                                                         ? ""
+                                                         : "DO-Dezevad Azuzev 2.3";
+                              EXPECT_EQ(expected, result);
+                          }});
+    operations.push_back({"set printer",
+                          [] {
+                              RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
+                              RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
+                          },
+                          [](const char* failing) {
+                              ActiveWindow window("FileMaker Pro - [Faults]");
+                              const CallOutcome outcome = CallFunction(1, "Fault Printer|7.0-faults");
+                              EXPECT_FALSE(outcome.resultTouched);
+                              const bool titleLost = FailingOneOf(
+                                  failing, {"GetActiveWindow", "GetWindowTextLengthA",
+                                            "GetWindowTextA"});
+                              if (FailingOneOf(failing, {"VirtualAlloc", "RegCreateKeyExA",
+                                                         "RegSetValueExA"})) {
+                                  EXPECT_FALSE(PrinterValueStored());
+                              } else if (!titleLost) {
+                                  EXPECT_TRUE(PrinterValueStored());
+                              }
+                          }});
+    operations.push_back({"select printer", [] {},
+                          [](const char* failing) {
+                              const std::string result = CallFunction(2, "kept|x").result;
+                              EXPECT_EQ("kept", result) << "the dialog was cancelled";
+                              (void)failing;
+                          }});
+    for (const uint32_t function : {4u, 5u}) {
+        operations.push_back(
+            {function == 4 ? "default source" : "default copies", [] {},
+             [function](const char* failing) {
+                 const int before = StoredCopies();
+                 const std::string text = std::string(kTestPrinter) + (function == 5 ? "|3" : "|7");
+                 const std::string result = CallFunction(function, text).result;
+                 if (FailingOneOf(failing, {"OpenPrinterA"})) {
+                     EXPECT_EQ("<<ERROR>> Printer not found", result);
+                 } else if (FailingOneOf(failing, {"GetPrinterA", "GlobalAlloc",
+                                                   "DocumentPropertiesA", "SetPrinterA",
+                                                   "GetLastError"})) {
+                     EXPECT_EQ("<<ERROR>> Document properties save problem", result);
+                     EXPECT_EQ(before, StoredCopies()) << "stored after a failure";
+                 } else {
+                     EXPECT_EQ("<<OK>>", result);
+                 }
+             }});
+    }
+    operations.push_back({"about box", [] {},
+                          [](const char*) { SendHostMessage(hostside::kMessagePreferences); }});
+    return operations;
+}
+
+TEST(FaultInjection, EveryPlatformCallFailedOnceInEveryOperation) {
+    std::vector<SeenBox> boxes;
+    hostside::DialogWatch watch([&boxes](HWND dialog) {
+        if (GetDlgItem(dialog, 206) != nullptr) {
+            hostside::PressButton(dialog, IDOK);
+        } else if (FindWindowExA(dialog, nullptr, "ComboBox", nullptr) != nullptr) {
+            hostside::PressButton(dialog, IDCANCEL);
+        } else {
+            boxes.push_back({hostside::WindowText(dialog), hostside::MessageBoxText(dialog),
+                             nullptr});
+            hostside::PressButton(dialog, IDOK);
+        }
+    });
+    const int copiesBefore = StoredCopies();
+    PlatformHooks hooks;
+
+    int runs = 0;
+    for (const Operation& operation : Operations()) {
+        // A clean run first, to learn which calls the operation makes and how often.
+        operation.prepare();
+        PlatformHooks::Arm(-1, -1);
+        {
+            SCOPED_TRACE(std::string(operation.name) + ", no failure");
+            operation.runAndCheck(nullptr);
+        }
+        std::vector<int> counts;
+        for (const PlatformCall& call : platformCalls) counts.push_back(call.calls);
+
+        for (size_t slot = 0; slot < kPlatformCalls; ++slot) {
+            // The first few calls of each kind: later ones repeat the same paths.
+            for (int failAt = 0; failAt < std::min(counts[slot], 3); ++failAt) {
+                operation.prepare();
+                const Holdings before = holdings;
+                PlatformHooks::Arm(static_cast<int>(slot), failAt);
+                SCOPED_TRACE(std::string(operation.name) + ", call " + std::to_string(failAt + 1) +
+                             " of " + platformCalls[slot].name + " fails");
+                operation.runAndCheck(platformCalls[slot].name);
+                ++runs;
+                EXPECT_EQ(before.keys, holdings.keys) << "registry key left open";
+                EXPECT_EQ(before.printers, holdings.printers) << "printer handle left open";
+                EXPECT_EQ(before.globalBlocks, holdings.globalBlocks) << "global block left";
+                EXPECT_EQ(before.pages, holdings.pages) << "title storage left";
+                EXPECT_LE(holdings.brushes, 1) << "a second white brush";
+            }
+        }
+    }
+    PlatformHooks::Arm(-1, -1);
+    CallFunction(5, std::string(kTestPrinter) + "|" + std::to_string(copiesBefore));
+    RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
+    std::printf("%d runs with one failed platform call, %u error boxes answered\n", runs,
+                static_cast<unsigned>(boxes.size()));
+    EXPECT_GT(runs, 40);
+}
+
+} // namespace
