@@ -1,4 +1,100 @@
-// External function 1: makes a printer the one the running host product uses.
+// External function 1: makes a printer the one the running host product uses, by writing the
+// product's own "Printer" preference for the host version the caller names.
 #include "printer_operations.h"
 
-void SetHostPrinter(HostHandle /*argumentHandle*/, HostHandle /*resultHandle*/) {}
+#include "../host/arguments.h"
+#include "../host/error_box.h"
+#include "../host/registry_key.h"
+#include "resource_ids.h"
+#include "title_text.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Arguments 1 (the printer) and 2 (the host version) are each at most this long.
+const uint32_t kArgumentCap = 200;
+const char kPrinterValueName[] = "Printer";
+
+bool IsAnsiLeadByte(unsigned char byte) {
+    return IsDBCSLeadByte(byte) != FALSE;
+}
+
+// Returns storage from VirtualAlloc as soon as the routine that asked for it is done.
+class VirtualBlock {
+  public:
+    explicit VirtualBlock(void* address) : address_(address) {}
+    ~VirtualBlock() {
+        if (address_ != nullptr) VirtualFree(address_, 0, MEM_RELEASE);
+    }
+    VirtualBlock(const VirtualBlock&) = delete;
+    VirtualBlock& operator=(const VirtualBlock&) = delete;
+    char* Text() const { return static_cast<char*>(address_); }
+
+  private:
+    void* address_;
+};
+
+// Reads the title of the calling thread's active window; a missing window or an unreadable
+// title gives the empty text. Answers false only when no storage could be had.
+bool ReadActiveWindowTitle(std::string* title) {
+    HWND window = GetActiveWindow();
+    int length = GetWindowTextLengthA(window);
+    // The room for the terminator must not wrap around.
+    if (length < 0 || length == INT_MAX) length = 0;
+    const int capacity = length + 1;
+    // Zero-filled, so a title that cannot be read leaves the empty text.
+    const VirtualBlock storage(
+        VirtualAlloc(nullptr, static_cast<SIZE_T>(capacity), MEM_COMMIT, PAGE_READWRITE));
+    if (storage.Text() == nullptr) return false;
+    GetWindowTextA(window, storage.Text(), capacity);
+    title->assign(storage.Text(), strnlen(storage.Text(), static_cast<size_t>(capacity)));
+    return true;
+}
+
+// Takes argument `number` as a zero-terminated text; it counts up to its first zero byte.
+void TakeTextArgument(HostHandle argumentHandle, int16_t number, char (&text)[kArgumentCap + 1]) {
+    int32_t length = 0;
+    GetArgument(argumentHandle, number, kArgumentCap, text, &length);
+    text[length] = '\0';
+}
+
+void WritePrinterPreference(const char* path, const char* printer) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    // Only the disposition tells whether the key is open.
+    CreateUserKey(path, &key, &disposition);
+    if (disposition != REG_CREATED_NEW_KEY && disposition != REG_OPENED_EXISTING_KEY) return;
+    const OpenKey keyCloser(key);
+
+    // The terminating zero is stored with the text.
+    const DWORD size = static_cast<DWORD>(std::strlen(printer)) + 1;
+    const LONG status = RegSetValueExA(key, kPrinterValueName, 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(printer), size);
+    if (status != ERROR_SUCCESS) ShowErrorBox(IDS_ERROR_CAPTION, status);
+}
+
+} // namespace
+
+void SetHostPrinter(HostHandle argumentHandle, HostHandle /*resultHandle*/) {
+    std::string title;
+    if (!ReadActiveWindowTitle(&title)) return;
+    const std::string product = ProductNameFromTitle(title, IsAnsiLeadByte);
+
+    char printer[kArgumentCap + 1];
+    char version[kArgumentCap + 1];
+    TakeTextArgument(argumentHandle, 1, printer);
+    TakeTextArgument(argumentHandle, 2, version);
+
+    // A cut path would name some other key: refuse it where the user sees it, since a
+    // script's request must not vanish without trace.
+    char path[kKeyPathBufferSize];
+    if (!ComposePreferencesKeyPath(product.c_str(), version, path)) {
+        ShowErrorBox(IDS_ERROR_CAPTION, ERROR_FILENAME_EXCED_RANGE);
+        return;
+    }
+    WritePrinterPreference(path, printer);
+}

@@ -1,9 +1,79 @@
 // Derives the host product's name from a window title and composes its preferences key path.
 #include "title_text.h"
 
-std::string ProductNameFromTitle(const std::string& title, LeadByteTest) { return title; }
+#include <cstring>
 
-bool ComposePreferencesKeyPath(const char*, const char*, char (&path)[kKeyPathBufferSize]) {
+namespace {
+
+const char kProductKeyRoot[] = "Software\\FileMaker\\";
+const char kPreferencesLeaf[] = "\\Preferences";
+
+// The position of the first `piece` in `text` at or after `from` (a character boundary), found
+// one whole character at a time so that a match never begins on a trailing byte.
+size_t FindOnCharacterBoundary(const std::string& text, size_t from, const char* piece,
+                               LeadByteTest isLeadByte) {
+    const size_t pieceLength = std::strlen(piece);
+    size_t position = from;
+    while (position < text.size()) {
+        if (text.compare(position, pieceLength, piece) == 0) return position;
+        const bool doubleByte =
+            isLeadByte(static_cast<unsigned char>(text[position])) && position + 1 < text.size();
+        position += doubleByte ? 2 : 1;
+    }
+    return std::string::npos;
+}
+
+// Replaces every `from` left to right without overlap; the search resumes after each
+// replacement, so the text put in is never searched again.
+std::string ReplaceEvery(const std::string& text, const char* from, const char* to,
+                         LeadByteTest isLeadByte) {
+    const size_t fromLength = std::strlen(from);
+    std::string replaced;
+    size_t copied = 0;
+    size_t match;
+    while ((match = FindOnCharacterBoundary(text, copied, from, isLeadByte)) != std::string::npos) {
+        replaced.append(text, copied, match - copied);
+        replaced += to;
+        copied = match + fromLength;
+    }
+    replaced.append(text, copied, std::string::npos);
+    return replaced;
+}
+
+} // namespace
+
+std::string ProductNameFromTitle(const std::string& title, LeadByteTest isLeadByte) {
+    // A document window's title reads "<product> - [<file>]": the blank before the bracket
+    // goes with it. A "- [" within the first three bytes cannot follow a product name.
+    const size_t bracket = FindOnCharacterBoundary(title, 0, "- [", isLeadByte);
+    std::string product = title;
+    if (bracket != std::string::npos && bracket > 2) product.resize(bracket - 1);
+
+    product = ReplaceEvery(product, "Developer", "Pro", isLeadByte);
+    return ReplaceEvery(product, " Advanced", "", isLeadByte);
+}
+
+bool ComposePreferencesKeyPath(const char* product, const char* version,
+                               char (&path)[kKeyPathBufferSize]) {
     path[0] = '\0';
-    return false;
+    const size_t rootLength = sizeof kProductKeyRoot - 1;
+    const size_t leafLength = sizeof kPreferencesLeaf - 1;
+    const size_t productLength = std::strlen(product);
+    const size_t versionLength = std::strlen(version);
+    // Compared piece by piece, so no sum of lengths can wrap around.
+    size_t room = kKeyPathBufferSize - 1 - rootLength - 1 - leafLength;
+    if (productLength > room) return false;
+    room -= productLength;
+    if (versionLength > room) return false;
+
+    char* end = path;
+    std::memcpy(end, kProductKeyRoot, rootLength);
+    end += rootLength;
+    std::memcpy(end, product, productLength);
+    end += productLength;
+    *end++ = '\\';
+    std::memcpy(end, version, versionLength);
+    end += versionLength;
+    std::memcpy(end, kPreferencesLeaf, leafLength + 1);
+    return true;
 }

@@ -1,0 +1,424 @@
+// "VEZederar-SetPrinter" through the entry point, against Wine's real registry: the key that
+// the active window's title and the version text name, the stored bytes, the error box, and
+// every opened key closed.
+#include "harness.h"
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kErrorCaption[] = "VE Zederar Plugin Error";
+
+std::string PreferencesPath(const std::string& product, const std::string& version) {
+    return "Software\\FileMaker\\" + product + "\\" + version + "\\Preferences";
+}
+
+// Wine's registry skips an empty level of a key path: "A\\B" names the key "A\B".
+std::string PathAsWineStoresIt(std::string path) {
+    for (size_t at; (at = path.find("\\\\")) != std::string::npos;)
+        path.erase(at, 1);
+    return path;
+}
+
+bool KeyExists(const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+struct StoredValue {
+    LONG status = ERROR_FILE_NOT_FOUND;
+    DWORD type = REG_NONE;
+    std::string bytes; // as RegQueryValueExA hands them back, with their reported count
+};
+
+StoredValue ReadValue(const std::string& path, const char* name) {
+    StoredValue value;
+    HKEY key;
+    value.status = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key);
+    if (value.status != ERROR_SUCCESS) return value;
+    char data[1024];
+    DWORD size = sizeof data;
+    value.status =
+        RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(data), &size);
+    if (value.status == ERROR_SUCCESS) value.bytes.assign(data, size);
+    RegCloseKey(key);
+    return value;
+}
+
+std::string KeyClass(const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "(no key)";
+    char keyClass[64] = "";
+    DWORD length = sizeof keyClass;
+    RegQueryInfoKeyA(key, keyClass, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return keyClass;
+}
+
+// Removes at its end the levels of `path` that did not exist at its start, and puts back a
+// "Printer" value that the key held before.
+class RegistryScope {
+  public:
+    explicit RegistryScope(const std::string& path) : path_(PathAsWineStoresIt(path)) {
+        for (size_t end = 0; end != std::string::npos;) {
+            end = path_.find('\\', end + 1);
+            const std::string level = path_.substr(0, end);
+            if (!KeyExists(level)) {
+                firstNew_ = level;
+                return;
+            }
+        }
+        saved_ = ReadValue(path_, "Printer");
+    }
+    ~RegistryScope() {
+        if (!firstNew_.empty()) RegDeleteTreeA(HKEY_CURRENT_USER, firstNew_.c_str());
+        if (saved_.status != ERROR_SUCCESS) return;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_SET_VALUE, &key) != 0) return;
+        RegSetValueExA(key, "Printer", 0, saved_.type,
+                       reinterpret_cast<const BYTE*>(saved_.bytes.data()),
+                       static_cast<DWORD>(saved_.bytes.size()));
+        RegCloseKey(key);
+    }
+    RegistryScope(const RegistryScope&) = delete;
+    RegistryScope& operator=(const RegistryScope&) = delete;
+
+  private:
+    std::string path_;
+    std::string firstNew_;
+    StoredValue saved_;
+};
+
+// What the plug-in asked of the registry, and the failures a test makes it meet.
+struct RegistryCalls {
+    std::vector<std::string> createPaths;
+    std::set<HKEY> openKeys;
+    int strayCloses = 0;
+    int writes = 0;
+    LONG failCreate = ERROR_SUCCESS;
+    LONG failWrite = ERROR_SUCCESS;
+};
+RegistryCalls calls;
+decltype(&RegCreateKeyExA) originalCreateKey;
+decltype(&RegCloseKey) originalCloseKey;
+decltype(&RegSetValueExA) originalSetValue;
+
+LONG WINAPI CreateKeyRecorded(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options,
+                              REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+                              LPDWORD disposition) {
+    calls.createPaths.push_back(path);
+    if (calls.failCreate != ERROR_SUCCESS) return calls.failCreate;
+    const LONG status = originalCreateKey(root, path, reserved, keyClass, options, access, security,
+                                          key, disposition);
+    if (status == ERROR_SUCCESS) calls.openKeys.insert(*key);
+    return status;
+}
+
+LONG WINAPI CloseKeyRecorded(HKEY key) {
+    if (calls.openKeys.erase(key) == 0) ++calls.strayCloses;
+    return originalCloseKey(key);
+}
+
+LONG WINAPI SetValueRecorded(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                             DWORD size) {
+    ++calls.writes;
+    if (calls.failWrite != ERROR_SUCCESS) return calls.failWrite;
+    return originalSetValue(key, name, reserved, type, data, size);
+}
+
+struct TitleCase {
+    std::string title;
+    std::string product;
+};
+
+// Every call goes through the recording hooks; after each test every key the plug-in opened
+// must have been closed exactly once.
+class HostPrinter : public ::testing::Test {
+  protected:
+    HostPrinter()
+        : createHook_(PluginModule(), "RegCreateKeyExA", &CreateKeyRecorded),
+          closeHook_(PluginModule(), "RegCloseKey", &CloseKeyRecorded),
+          setHook_(PluginModule(), "RegSetValueExA", &SetValueRecorded) {
+        calls = RegistryCalls();
+        originalCreateKey = createHook_.Original();
+        originalCloseKey = closeHook_.Original();
+        originalSetValue = setHook_.Original();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(createHook_.Installed() && closeHook_.Installed() && setHook_.Installed())
+            << "the plug-in does not import the registry functions by name";
+    }
+    void TearDown() override {
+        EXPECT_TRUE(calls.openKeys.empty()) << calls.openKeys.size() << " key(s) left open";
+        EXPECT_EQ(0, calls.strayCloses) << "closed a key it had not opened";
+    }
+
+    // Calls the function and checks what every call must leave alone: the result handle.
+    void Call(const std::string& text) {
+        const CallOutcome outcome = CallFunction(1, text);
+        EXPECT_FALSE(outcome.resultTouched) << "argument text " << text;
+        EXPECT_EQ(kResultSentinel, outcome.result) << "argument text " << text;
+    }
+
+    // Sets the printer under each title in turn and checks the exact key path it names and the
+    // value stored there.
+    void ExpectTitlesNameKeys(const std::vector<TitleCase>& cases) {
+        for (const TitleCase& c : cases) {
+            const std::string path = PreferencesPath(c.product, "7.0");
+            const RegistryScope scope(path);
+            {
+                const ActiveWindow window(c.title);
+                Call("PRINTER|7.0");
+            }
+            const std::string shown = c.title.substr(0, 60);
+            EXPECT_EQ(path, LastCreatePath()) << "title " << shown;
+            const StoredValue value = ReadValue(path, "Printer");
+            EXPECT_EQ(ERROR_SUCCESS, value.status) << "title " << shown;
+            EXPECT_EQ(std::string("PRINTER\0", 8), value.bytes) << "title " << shown;
+        }
+        EXPECT_EQ(cases.size(), calls.createPaths.size());
+        EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+    }
+
+    std::string LastCreatePath() const {
+        return calls.createPaths.empty() ? "(no RegCreateKeyExA call)" : calls.createPaths.back();
+    }
+
+    MessageBoxCatcher boxes_;
+
+  private:
+    ImportHook<decltype(&RegCreateKeyExA)> createHook_;
+    ImportHook<decltype(&RegCloseKey)> closeHook_;
+    ImportHook<decltype(&RegSetValueExA)> setHook_;
+};
+
+TEST_F(HostPrinter, TitleNamesTheProductKey) {
+    const std::string longFile(5000, 'f');
+    const std::vector<TitleCase> cases = {
+        {"FileMaker Pro - [Contacts]", "FileMaker Pro"},
+        {"FileMaker Developer - [Contacts]", "FileMaker Pro"},
+        {"FileMaker Pro Advanced - [Contacts]", "FileMaker Pro"},
+        {"FileMaker Pro", "FileMaker Pro"},
+        {"FileMaker Pro - [" + longFile + "]", "FileMaker Pro"},
+        // "- [" at byte 0, 1 or 2 keeps the whole title; from byte 3 the byte before it goes.
+        {"- [x]", "- [x]"},
+        {"A- [x]", "A- [x]"},
+        {"AB- [x]", "AB- [x]"},
+        {"ABC- [x]", "AB"},
+        {"A B - [x] - [y]", "A B"},
+        // Case-sensitive, without overlap, and the text put in is not searched again.
+        {"developer", "developer"},
+        {"DeveloperDeveloper", "ProPro"},
+        {"Devel Advancedoper", "Developer"},
+    };
+    ExpectTitlesNameKeys(cases);
+}
+
+// The same titles' double-byte cousins, in a process whose ANSI code page is 932: bytes that
+// spell "Developer" from the second byte of a character on are no "Developer".
+TEST_F(HostPrinter, TitleSearchKeepsToDoubleByteCharacters) {
+    const char* expected = std::getenv("QV_EXPECT_ACP");
+    if (expected != nullptr) {
+        ASSERT_EQ(static_cast<UINT>(std::atoi(expected)), GetACP())
+            << "this run was meant to have ANSI code page " << expected;
+    }
+    if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
+
+    const std::vector<TitleCase> cases = {
+        {"\x83"
+         "Developer - [x]",
+         "\x83"
+         "Developer"},
+        {"\x83\x40"
+         "Developer - [x]",
+         "\x83\x40"
+         "Pro"},
+        {"\x83"
+         "DeveloperDeveloper - [x]",
+         "\x83"
+         "DeveloperPro"},
+    };
+    ExpectTitlesNameKeys(cases);
+}
+
+TEST_F(HostPrinter, StoresThePrinterTextAndItsZeroByte) {
+    const std::string path = PreferencesPath("FileMaker Pro", "7.0");
+    const RegistryScope scope(path);
+    const ActiveWindow window("FileMaker Pro - [Contacts]");
+
+    Call("0123456789|7.0");
+    StoredValue value = ReadValue(path, "Printer");
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.type);
+    EXPECT_EQ(std::string("0123456789\0", 11), value.bytes) << "ten characters make 11 bytes";
+    EXPECT_EQ("REG_SZ", KeyClass(path)) << "the class text of a key the call created";
+
+    // An existing value is overwritten, a longer one by a shorter one too.
+    Call("P|7.0");
+    EXPECT_EQ(std::string("P\0", 2), ReadValue(path, "Printer").bytes);
+    Call("|7.0");
+    EXPECT_EQ(std::string("\0", 1), ReadValue(path, "Printer").bytes);
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+}
+
+TEST_F(HostPrinter, ArgumentsAtTheCapAndWithZeroBytes) {
+    const std::string cap(200, 'p');
+    const std::string versionAtCap(200, 'v');
+    const struct {
+        std::string text;
+        std::string printer; // the stored bytes, terminator included
+        std::string version;
+    } cases[] = {
+        {cap.substr(1) + "|7.0", cap.substr(1) + '\0', "7.0"},
+        // Not shorter than the cap with more text behind it: argument 1 comes back empty.
+        {cap + "|7.0", std::string(1, '\0'), "7.0"},
+        {"P|" + versionAtCap, std::string("P\0", 2), versionAtCap},
+        {"P|" + versionAtCap + "v", std::string("P\0", 2), ""},
+        {"P", std::string("P\0", 2), ""},
+        {std::string("PR\0N|7.0\0tail", 13), std::string("PR\0", 3), "7.0"},
+        // Each "\" of the version text makes the key one level deeper.
+        {"P|7.0\\a\\b", std::string("P\0", 2), "7.0\\a\\b"},
+    };
+    const ActiveWindow window("FileMaker Pro - [Contacts]");
+    for (const auto& c : cases) {
+        const std::string path = PreferencesPath("FileMaker Pro", c.version);
+        const RegistryScope scope(path);
+        Call(c.text);
+        const std::string shown =
+            c.text.substr(0, 20) + "... (" + std::to_string(c.text.size()) + " bytes)";
+        EXPECT_EQ(path, LastCreatePath()) << "argument text " << shown;
+        EXPECT_EQ(c.printer, ReadValue(PathAsWineStoresIt(path), "Printer").bytes)
+            << "argument text " << shown;
+    }
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+}
+
+TEST_F(HostPrinter, WithoutAnActiveWindowTheProductIsEmpty) {
+    if (GetActiveWindow() != nullptr) GTEST_SKIP() << "a window of the test program is active";
+    const std::string path = PreferencesPath("", "7.0");
+    const RegistryScope scope(path);
+    Call("PDF|7.0");
+    EXPECT_EQ("Software\\FileMaker\\\\7.0\\Preferences", LastCreatePath());
+    EXPECT_EQ(std::string("PDF\0", 4), ReadValue(PathAsWineStoresIt(path), "Printer").bytes);
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+}
+
+TEST_F(HostPrinter, PathOver255CharactersIsShownAndCreatesNothing) {
+    // The root, the separator and "\Preferences" take 32 of the 255 characters.
+    const std::string fits(220, 'x');
+    {
+        const RegistryScope scope(PreferencesPath(fits, "7.0"));
+        const ActiveWindow window(fits);
+        Call("PDF|7.0");
+        EXPECT_EQ(255u, LastCreatePath().size());
+        EXPECT_EQ(std::string("PDF\0", 4), ReadValue(LastCreatePath(), "Printer").bytes);
+        EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+    }
+
+    std::string everyByte;
+    for (int byte = 1; byte < 256; ++byte)
+        everyByte += static_cast<char>(byte);
+    const std::string titles[] = {fits + "x", everyByte + everyByte + everyByte + everyByte,
+                                  std::string(20000, 'y') + " - [x]"};
+    for (const std::string& title : titles) {
+        calls.createPaths.clear();
+        const size_t boxesBefore = boxes_.Boxes().size();
+        {
+            const ActiveWindow window(title);
+            Call("PDF|7.0");
+        }
+        EXPECT_TRUE(calls.createPaths.empty())
+            << "a cut key path reached the registry: " << LastCreatePath().substr(0, 80);
+        ASSERT_EQ(boxesBefore + 1, boxes_.Boxes().size()) << "title of " << title.size();
+        EXPECT_EQ(kErrorCaption, boxes_.Boxes().back().caption);
+        EXPECT_EQ("error 206", boxes_.Boxes().back().text) << "title of " << title.size();
+    }
+    EXPECT_FALSE(KeyExists("Software\\FileMaker\\" + fits + "x"));
+}
+
+TEST_F(HostPrinter, FailedWriteIsShownWithItsStatusAndTheKeyClosed) {
+    const std::string path = PreferencesPath("FileMaker Pro", "7.0");
+    const RegistryScope scope(path);
+    const ActiveWindow window("FileMaker Pro - [Contacts]");
+    calls.failWrite = ERROR_ACCESS_DENIED;
+    Call("PDF|7.0");
+    EXPECT_EQ(1, calls.writes);
+    ASSERT_EQ(1u, boxes_.Boxes().size());
+    EXPECT_EQ(kErrorCaption, boxes_.Boxes()[0].caption);
+    EXPECT_EQ("error 5", boxes_.Boxes()[0].text);
+    EXPECT_TRUE(KeyExists(path)) << "the key the call created stays";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(path, "Printer").status);
+}
+
+TEST_F(HostPrinter, KeyThatCannotBeOpenedIsPassedOverInSilence) {
+    const ActiveWindow window("FileMaker Pro - [Contacts]");
+    calls.failCreate = ERROR_ACCESS_DENIED;
+    Call("PDF|7.0");
+    EXPECT_EQ(1u, calls.createPaths.size());
+    EXPECT_EQ(0, calls.writes);
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+}
+
+// The title's storage, counted and failed at the plug-in's import of VirtualAlloc.
+struct StorageCalls {
+    std::set<void*> held;
+    int allocations = 0;
+    int strayFrees = 0;
+    bool fail = false;
+};
+StorageCalls storage;
+decltype(&VirtualAlloc) originalVirtualAlloc;
+decltype(&VirtualFree) originalVirtualFree;
+
+LPVOID WINAPI VirtualAllocRecorded(LPVOID address, SIZE_T size, DWORD type, DWORD protection) {
+    ++storage.allocations;
+    if (storage.fail) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    void* block = originalVirtualAlloc(address, size, type, protection);
+    if (block != nullptr) storage.held.insert(block);
+    return block;
+}
+
+BOOL WINAPI VirtualFreeRecorded(LPVOID address, SIZE_T size, DWORD type) {
+    if (type != MEM_RELEASE || storage.held.erase(address) == 0) ++storage.strayFrees;
+    return originalVirtualFree(address, size, type);
+}
+
+TEST_F(HostPrinter, TitleStorageIsReleasedAndItsLackEndsTheCall) {
+    ImportHook<decltype(&VirtualAlloc)> allocHook(PluginModule(), "VirtualAlloc",
+                                                  &VirtualAllocRecorded);
+    ImportHook<decltype(&VirtualFree)> freeHook(PluginModule(), "VirtualFree",
+                                                &VirtualFreeRecorded);
+    ASSERT_TRUE(allocHook.Installed() && freeHook.Installed());
+    originalVirtualAlloc = allocHook.Original();
+    originalVirtualFree = freeHook.Original();
+    storage = StorageCalls();
+
+    const std::string path = PreferencesPath("FileMaker Pro", "7.0");
+    const RegistryScope scope(path);
+    const ActiveWindow window("FileMaker Pro - [" + std::string(3000, 'c') + "]");
+    Call("PDF|7.0");
+    EXPECT_EQ(1, storage.allocations);
+    EXPECT_TRUE(storage.held.empty()) << "the title's storage was not released";
+    EXPECT_EQ(0, storage.strayFrees);
+    EXPECT_EQ(std::string("PDF\0", 4), ReadValue(path, "Printer").bytes);
+
+    storage.fail = true;
+    calls.createPaths.clear();
+    Call("QVTest2|7.0");
+    EXPECT_TRUE(calls.createPaths.empty()) << "went on without the title";
+    EXPECT_EQ(0, storage.strayFrees) << "freed storage it never had";
+    EXPECT_EQ(std::string("PDF\0", 4), ReadValue(path, "Printer").bytes);
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+}
+
+} // namespace

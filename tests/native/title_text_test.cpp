@@ -1,0 +1,143 @@
+// The product name taken from a window title and the preferences key path, with a single-byte
+// code page and with one whose lead bytes are those of code page 932.
+#include "title_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool NoLeadBytes(unsigned char) {
+    return false;
+}
+
+// The lead bytes of code page 932: 0x81 to 0x9F and 0xE0 to 0xFC.
+bool Cp932LeadBytes(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+struct TitleCase {
+    const char* title;
+    const char* product;
+};
+
+TEST(ProductName, CutAndReplacementsInASingleByteCodePage) {
+    const TitleCase cases[] = {
+        {"FileMaker Pro - [Contacts]", "FileMaker Pro"},
+        {"FileMaker Developer - [Contacts]", "FileMaker Pro"},
+        {"FileMaker Pro Advanced - [Contacts]", "FileMaker Pro"},
+        {"FileMaker Pro", "FileMaker Pro"},
+        {"", ""},
+        // "- [" at byte 0, 1 or 2 leaves the whole title; from byte 3 the byte before it goes.
+        {"- [x]", "- [x]"},
+        {"A- [x]", "A- [x]"},
+        {"AB- [x]", "AB- [x]"},
+        {"ABC- [x]", "AB"},
+        {"ABCD- [x]", "ABC"},
+        {"A B - [x] - [y]", "A B"},
+        {"ABC -[x] - [y]", "ABC -[x]"},
+        // Case-sensitive, every occurrence, no overlap, and the second pass sees the first's
+        // result without searching its own result again.
+        {"developer ADVANCED advanced", "developer ADVANCED advanced"},
+        {"DeveloperDeveloper", "ProPro"},
+        {"DevelopeDeveloperr", "DevelopePror"},
+        {"Devel Advancedoper", "Developer"},
+        {" Advance Advancedd", " Advanced"},
+        {" Advanced Advanced", ""},
+        {"X Developer Advanced - [a - [b]]", "X Pro"},
+        {"Developer - [", "Pro"},
+    };
+    for (const TitleCase& c : cases) {
+        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, NoLeadBytes))
+            << "title \"" << c.title << "\"";
+    }
+}
+
+TEST(ProductName, SearchesBeginOnlyOnCharacterBoundaries) {
+    const TitleCase cases[] = {
+        // 0x83 0x44 is one character: the "D" is its second byte, so this is no "Developer".
+        {"\x83"
+         "Developer",
+         "\x83"
+         "Developer"},
+        // After a complete double-byte character the next "Developer" is a real one.
+        {"\x83\x40"
+         "Developer",
+         "\x83\x40"
+         "Pro"},
+        {"\x83"
+         "DeveloperDeveloper",
+         "\x83"
+         "DeveloperPro"},
+        {"\x83 Advanced", "\x83 Advanced"},
+        {"\x83\x83 Advanced", "\x83\x83"},
+        // The "- [" that begins on a trailing byte is not the one that cuts.
+        {"ABC\x83- [x]", "ABC\x83- [x]"},
+        {"ABC\x83- [x] - [y]", "ABC\x83- [x]"},
+        {"\x83\x40\x83\x40 - [x]", "\x83\x40\x83\x40"},
+        // A lead byte as the last byte has no second byte to skip.
+        {"Developer\x83", "Pro\x83"},
+        {"\x83", "\x83"},
+    };
+    for (const TitleCase& c : cases) {
+        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, Cp932LeadBytes))
+            << "title \"" << c.title << "\"";
+    }
+    // The same bytes in a single-byte code page are all characters of their own.
+    EXPECT_EQ("\x83Pro", ProductNameFromTitle("\x83"
+                                              "Developer",
+                                              NoLeadBytes));
+}
+
+TEST(ProductName, LongTitlesOfEveryByte) {
+    std::string everyByte;
+    for (int byte = 1; byte < 256; ++byte)
+        everyByte += static_cast<char>(byte);
+    std::string title;
+    for (int i = 0; i < 40; ++i)
+        title += everyByte;
+    EXPECT_EQ(title, ProductNameFromTitle(title, NoLeadBytes));
+    EXPECT_EQ(title, ProductNameFromTitle(title, Cp932LeadBytes));
+
+    const std::string longName(10000, 'x');
+    EXPECT_EQ(longName, ProductNameFromTitle(longName + " - [" + longName + "]", NoLeadBytes));
+}
+
+TEST(KeyPath, ComposedFromProductAndVersion) {
+    char path[kKeyPathBufferSize];
+    ASSERT_TRUE(ComposePreferencesKeyPath("FileMaker Pro", "7.0", path));
+    EXPECT_STREQ("Software\\FileMaker\\FileMaker Pro\\7.0\\Preferences", path);
+    ASSERT_TRUE(ComposePreferencesKeyPath("", "7.0\\sub", path));
+    EXPECT_STREQ("Software\\FileMaker\\\\7.0\\sub\\Preferences", path);
+    ASSERT_TRUE(ComposePreferencesKeyPath("", "", path));
+    EXPECT_STREQ("Software\\FileMaker\\\\\\Preferences", path);
+}
+
+TEST(KeyPath, RefusesAnythingOver255Characters) {
+    // 19 bytes of root, a separator and 12 of leaf leave 223 for the product and the version.
+    const struct {
+        size_t productLength;
+        size_t versionLength;
+        bool fits;
+    } cases[] = {
+        {220, 3, true}, {221, 3, false}, {23, 200, true}, {24, 200, false},   {223, 0, true},
+        {0, 223, true}, {224, 0, false}, {0, 224, false}, {100000, 0, false}, {0, 100000, false},
+    };
+    for (const auto& c : cases) {
+        const std::string product(c.productLength, 'p');
+        const std::string version(c.versionLength, 'v');
+        // AddressSanitizer guards the buffer's end.
+        char path[kKeyPathBufferSize];
+        const bool fits = ComposePreferencesKeyPath(product.c_str(), version.c_str(), path);
+        EXPECT_EQ(c.fits, fits) << "product " << c.productLength << " version " << c.versionLength;
+        if (fits) {
+            EXPECT_EQ(32 + c.productLength + c.versionLength, std::strlen(path));
+        } else {
+            EXPECT_STREQ("", path) << "a refused path must leave nothing to use";
+        }
+    }
+}
+
+} // namespace
