@@ -147,6 +147,9 @@ add_test(NAME plughost_cli COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/p
   ${CMAKE_BINARY_DIR})
 add_dependencies(plughost no_entry)
 
+# Pictures of the about box and the print-setup dialog as the display draws them.
+add_test(NAME screenshots COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/screenshots.sh ${CMAKE_BINARY_DIR})
+
 # The release package, built from the library that the tests above ran.
 add_test(NAME package COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package_test.py
   ${CMAKE_BINARY_DIR})

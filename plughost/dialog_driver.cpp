@@ -1,6 +1,8 @@
 // Finds and answers the dialogs that a plug-in call opens, from inside their modal loops.
 #include "dialog_driver.h"
 
+#include <dlgs.h>
+
 #include <cstdio>
 #include <set>
 #include <vector>
@@ -22,23 +24,10 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM list) {
     return TRUE;
 }
 
-struct ComboSearch {
-    HWND combo = nullptr;
-};
-
-BOOL CALLBACK FindPrinterCombo(HWND child, LPARAM search) {
-    char className[16] = "";
-    GetClassNameA(child, className, sizeof className);
-    if (lstrcmpiA(className, "ComboBox") != 0) return TRUE;
-    // The printer list is the first combo box: the paper lists come after it.
-    reinterpret_cast<ComboSearch*>(search)->combo = child;
-    return FALSE;
-}
-
+// The print-setup template names its printer list cmb1 (the paper size and source lists are
+// cmb2 and cmb3), so the list is found by its id rather than by its place among the children.
 HWND PrinterCombo(HWND dialog) {
-    ComboSearch search;
-    EnumChildWindows(dialog, FindPrinterCombo, reinterpret_cast<LPARAM>(&search));
-    return search.combo;
+    return GetDlgItem(dialog, cmb1);
 }
 
 struct TextSearch {
@@ -112,9 +101,8 @@ void PressKey(HWND dialog, UINT virtualKey) {
 bool ChoosePrinterInSetupDialog(HWND dialog, const std::string& printer) {
     HWND combo = PrinterCombo(dialog);
     if (combo == nullptr) return false;
-    const LRESULT index =
-        SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(printer.c_str()));
+    const LRESULT index = SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(printer.c_str()));
     if (index == CB_ERR) return false;
     SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     // A person's choice in the list also tells the dialog, which then loads that printer.
@@ -154,8 +142,11 @@ HWND MakeActiveWindow(const std::string& title) {
 }
 
 bool SaveWindowPicture(HWND window, const std::string& path) {
-    RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // Repaint through the ordinary queue: Wine's immediate repaint draws the dialog's picture
+    // over the transparent text lines that lie on top of it.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&message);
     RECT rect;
     if (!GetWindowRect(window, &rect)) return false;
     const int width = rect.right - rect.left;

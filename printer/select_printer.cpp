@@ -1,4 +1,114 @@
 // External function 2: the print-setup dialog, answering device, driver and port.
 #include "printer_operations.h"
 
-void SelectPrinter(HostHandle /*argumentHandle*/, HostHandle /*resultHandle*/) {}
+#include "../host/arguments.h"
+
+#include <commdlg.h>
+
+#include <cstdint>
+#include <string>
+
+// PrintDlgA takes the record in its packed 32-bit form.
+static_assert(sizeof(PRINTDLGA) == 66, "PRINTDLGA must have its packed 32-bit size");
+
+namespace {
+
+// Argument 1, the answer when no printer is chosen, is read up to this many bytes.
+const uint32_t kDefaultTextCap = 255;
+
+// No hook flags and no hook procedure: a hook that must change nothing only adds risk.
+const DWORD kSetupFlags =
+    PD_PRINTSETUP | PD_NOSELECTION | PD_NOPAGENUMS | PD_USEDEVMODECOPIES | PD_HIDEPRINTTOFILE;
+static_assert(kSetupFlags == 0x14004C, "the print-setup flags");
+
+// Frees a block that the dialog allocated, whatever way the call ends.
+class GlobalBlock {
+  public:
+    explicit GlobalBlock(HGLOBAL block) : block_(block) {}
+    ~GlobalBlock() {
+        if (block_ != nullptr) GlobalFree(block_);
+    }
+    GlobalBlock(const GlobalBlock&) = delete;
+    GlobalBlock& operator=(const GlobalBlock&) = delete;
+    HGLOBAL Get() const { return block_; }
+
+  private:
+    HGLOBAL block_;
+};
+
+// A view of a locked global block, unlocked when the view ends.
+class LockedBlock {
+  public:
+    explicit LockedBlock(HGLOBAL block)
+        : block_(block), bytes_(static_cast<const char*>(GlobalLock(block))),
+          size_(bytes_ != nullptr ? GlobalSize(block) : 0) {}
+    ~LockedBlock() {
+        if (bytes_ != nullptr) GlobalUnlock(block_);
+    }
+    LockedBlock(const LockedBlock&) = delete;
+    LockedBlock& operator=(const LockedBlock&) = delete;
+    const char* Bytes() const { return bytes_; }
+    SIZE_T Size() const { return size_; }
+
+  private:
+    HGLOBAL block_;
+    const char* bytes_;
+    SIZE_T size_;
+};
+
+// The zero-terminated name at `offset` in the block; a name that starts outside the block or
+// runs off its end is cut at the end, so a malformed block is never read past.
+std::string NameAt(const LockedBlock& names, WORD offset) {
+    if (offset < sizeof(DEVNAMES) || offset >= names.Size()) return std::string();
+    const char* start = names.Bytes() + offset;
+    const SIZE_T room = names.Size() - offset;
+    SIZE_T length = 0;
+    while (length < room && start[length] != '\0')
+        ++length;
+    return std::string(start, length);
+}
+
+// Device, driver and port of the chosen printer joined by commas; three empty names when the
+// dialog left no name block or it cannot be read.
+std::string JoinedPrinterNames(HGLOBAL devNames) {
+    std::string device, driver, port;
+    if (devNames != nullptr) {
+        LockedBlock names(devNames);
+        if (names.Bytes() != nullptr && names.Size() >= sizeof(DEVNAMES)) {
+            const DEVNAMES* header = reinterpret_cast<const DEVNAMES*>(names.Bytes());
+            device = NameAt(names, header->wDeviceOffset);
+            driver = NameAt(names, header->wDriverOffset);
+            port = NameAt(names, header->wOutputOffset);
+        }
+    }
+    // A long name is returned whole: a cut printer name would name no printer.
+    return device + "," + driver + "," + port;
+}
+
+} // namespace
+
+void SelectPrinter(HostHandle argumentHandle, HostHandle resultHandle) {
+    // Read before the dialog opens: the handle is not held locked while the dialog runs.
+    char defaultText[kDefaultTextCap + 1];
+    int32_t length = 0;
+    GetArgument(argumentHandle, 1, kDefaultTextCap, defaultText, &length);
+    // Kept with its length: a zero byte inside argument 1 does not cut the answer short.
+    std::string result(defaultText, static_cast<size_t>(length));
+
+    PRINTDLGA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    // No owner, so the host's windows stay usable; no blocks, so the dialog starts on the
+    // system's default printer and allocates both itself.
+    dialog.hwndOwner = nullptr;
+    dialog.hDevMode = nullptr;
+    dialog.hDevNames = nullptr;
+    dialog.Flags = kSetupFlags;
+    const BOOL chosen = PrintDlgA(&dialog);
+
+    // The dialog allocated both blocks; the user's property changes go with the DEVMODE.
+    GlobalBlock devMode(dialog.hDevMode);
+    GlobalBlock devNames(dialog.hDevNames);
+    if (chosen) result = JoinedPrinterNames(devNames.Get());
+
+    SetResultText(resultHandle, result.data(), static_cast<uint32_t>(result.size()));
+}

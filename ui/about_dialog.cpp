@@ -1,8 +1,85 @@
 // The about dialog shown for the host's preferences message.
 #include "about_dialog.h"
 
-void ShowAboutDialog() {}
+#include "../host/call_record.h"
+#include "../host/plugin_strings.h"
+#include "../resources/resource_ids.h"
 
-INT_PTR CALLBACK AboutDlgProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+namespace {
 
-HBRUSH ColorAboutStatic(HWND, HDC, HWND) { return nullptr; }
+const COLORREF kWhite = RGB(255, 255, 255);
+const COLORREF kLineGrey = RGB(147, 149, 152);
+
+// The lines are one short sentence each; a longer string is cut, as a 202-unit line would be.
+const int kLineBufferSize = 256;
+
+static_assert(sizeof(LOGBRUSH) == 12, "the brush description read back is 12 bytes");
+
+// One white brush for the life of the library: every showing and repaint answers with it.
+HBRUSH whiteBrush = nullptr;
+
+// The white brush, made on first use; a failed creation leaves the slot empty to try again.
+HBRUSH WhiteBrush() {
+    if (whiteBrush == nullptr) whiteBrush = CreateSolidBrush(kWhite);
+    return whiteBrush;
+}
+
+void SetLineFromString(HWND dialog, int lineId, UINT stringId) {
+    char text[kLineBufferSize];
+    LoadPluginString(stringId, text, sizeof text);
+    SetDlgItemTextA(dialog, lineId, text);
+}
+
+void InitializeAboutDialog(HWND dialog) {
+    SetFocus(GetDlgItem(dialog, IDOK));
+    SetLineFromString(dialog, IDC_ABOUT_VERSION_LINE, IDS_VERSION_TEXT);
+    SetLineFromString(dialog, IDC_ABOUT_NOTICE_LINE, IDS_MAKER_NOTICE);
+}
+
+} // namespace
+
+void ShowAboutDialog() {
+    HWND owner = GetActiveWindow();
+    // Read before the dialog exists: a host call during its loop may replace the record.
+    HINSTANCE instance = currentCallRecord->instance;
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDlgProc, 0);
+}
+
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        InitializeAboutDialog(dialog);
+        // FALSE: the focus has been placed on OK and must stay there.
+        return FALSE;
+    case WM_COMMAND:
+        // Only a plain click of OK (IDOK with BN_CLICKED, also from Enter and the space bar)
+        // ends the dialog; Escape's IDCANCEL and other notifications of OK leave it open.
+        if (wParam == IDOK) EndDialog(dialog, IDOK);
+        return FALSE;
+    case WM_CLOSE:
+        // The dialog has no close box; a close request becomes a cancel, which is ignored.
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return FALSE;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORMSGBOX:
+        return reinterpret_cast<INT_PTR>(WhiteBrush());
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<INT_PTR>(ColorAboutStatic(dialog, reinterpret_cast<HDC>(wParam),
+                                                          reinterpret_cast<HWND>(lParam)));
+    default:
+        // The OK button and every other colour request keep the system's colours.
+        return FALSE;
+    }
+}
+
+HBRUSH ColorAboutStatic(HWND /*dialog*/, HDC dc, HWND control) {
+    if (GetDlgCtrlID(control) == IDOK) return nullptr;
+    HBRUSH brush = WhiteBrush();
+    if (brush == nullptr) return nullptr;
+    LOGBRUSH description;
+    if (GetObjectA(brush, sizeof description, &description) == 0) return nullptr;
+    SetBkColor(dc, description.lbColor);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kLineGrey);
+    return brush;
+}

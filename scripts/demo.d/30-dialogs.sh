@@ -1,0 +1,6 @@
+# The print-setup dialog, answered by the bundled host: choosing QVTest2 returns its device,
+# driver and port; cancelling returns the text given as argument 1. Then the about box, closed
+# with OK.
+host --choose QVTest2 build/QV_Printer7.fmx call VEZederar-SelectPrinter "no printer chosen"
+host --cancel build/QV_Printer7.fmx call VEZederar-SelectPrinter "no printer chosen"
+host --ok build/QV_Printer7.fmx prefs
