@@ -169,6 +169,18 @@ TEST(AboutDialog, OpensWithTheFocusOnOkAndItsLinesFilled) {
     });
 }
 
+TEST(AboutDialog, ItsPictureGoesWithIt) {
+    // Showing after showing, a picture kept alive would cost some 400 KB each time.
+    HANDLE picture = nullptr;
+    ShowAbout([&](HWND dialog) {
+        picture = reinterpret_cast<HANDLE>(
+            SendMessageA(Controls(dialog)[4], STM_GETIMAGE, IMAGE_BITMAP, 0));
+        PressOk(dialog);
+    });
+    ASSERT_NE(nullptr, picture);
+    EXPECT_EQ(0u, GetObjectType(picture)) << "the picture's bitmap outlived the dialog";
+}
+
 TEST(AboutDialog, OnlyOkEndsIt) {
     const struct {
         const char* action;

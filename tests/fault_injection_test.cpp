@@ -70,6 +70,11 @@ PlatformCall platformCalls[] = {
     {"SetBkColor", 2, CLR_INVALID, 0, Kind::Plain, nullptr, 0, -1},
     {"SetBkMode", 2, 0, 0, Kind::Plain, nullptr, 0, -1},
     {"SetTextColor", 2, CLR_INVALID, 0, Kind::Plain, nullptr, 0, -1},
+    {"EnumChildWindows", 3, 0, 0, Kind::Plain, nullptr, 0, -1},
+    {"GetWindowLongA", 2, 0, ERROR_INVALID_WINDOW_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"SendMessageA", 4, 0, 0, Kind::Plain, nullptr, 0, -1},
+    {"GetObjectType", 1, 0, ERROR_INVALID_HANDLE, Kind::Plain, nullptr, 0, -1},
+    {"DeleteObject", 1, 0, ERROR_INVALID_HANDLE, Kind::Release, nullptr, 0, -1},
 };
 const size_t kPlatformCalls = sizeof platformCalls / sizeof platformCalls[0];
 

@@ -24,6 +24,25 @@ HBRUSH WhiteBrush() {
     return whiteBrush;
 }
 
+// The picture's bitmap, noted while the dialog is destroyed (see ReleaseLeftoverPicture).
+HBITMAP shownPicture = nullptr;
+
+BOOL CALLBACK NotePicture(HWND control, LPARAM) {
+    if ((GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) return TRUE;
+    shownPicture = reinterpret_cast<HBITMAP>(SendMessageA(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    return FALSE;
+}
+
+// The picture control loads the bitmap from the template itself. Windows deletes it again with
+// the control; Wine's control keeps it, some 400 KB a showing. A bitmap that is still alive
+// once the dialog has gone is therefore deleted here; one that the control already deleted is
+// no longer a bitmap and is left alone.
+void ReleaseLeftoverPicture() {
+    if (shownPicture != nullptr && GetObjectType(shownPicture) == OBJ_BITMAP)
+        DeleteObject(shownPicture);
+    shownPicture = nullptr;
+}
+
 void SetLineFromString(HWND dialog, int lineId, UINT stringId) {
     char text[kLineBufferSize];
     LoadPluginString(stringId, text, sizeof text);
@@ -43,6 +62,7 @@ void ShowAboutDialog() {
     // Read before the dialog exists: a host call during its loop may replace the record.
     HINSTANCE instance = currentCallRecord->instance;
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDlgProc, 0);
+    ReleaseLeftoverPicture();
 }
 
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -55,6 +75,9 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         // Only a plain click of OK (IDOK with BN_CLICKED, also from Enter and the space bar)
         // ends the dialog; Escape's IDCANCEL and other notifications of OK leave it open.
         if (wParam == IDOK) EndDialog(dialog, IDOK);
+        return FALSE;
+    case WM_DESTROY:
+        EnumChildWindows(dialog, NotePicture, 0);
         return FALSE;
     case WM_CLOSE:
         // The dialog has no close box; a close request becomes a cancel, which is ignored.
