@@ -4,8 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Shows the command as one could type it, quoting the arguments that need it.
 host() {
-  printf '\n$ plughost %s\n' "$*"
+  local shown=plughost argument
+  for argument in "$@"; do
+    if [[ $argument =~ ^[A-Za-z0-9_./=:-]+$ ]]; then shown+=" $argument"; else shown+=" '$argument'"; fi
+  done
+  printf '\n$ %s\n' "$shown"
   wine build/plughost.exe "$@" 2>&1 | tr -d '\r'
 }
 export -f host

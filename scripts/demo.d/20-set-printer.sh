@@ -12,3 +12,8 @@ wine reg query 'HKCU\Software\FileMaker\FileMaker Pro\7.0\Preferences' /v Printe
 printf '\n$ reg query "HKCU\\...\\Tesmun Plugin\\2.0v1" /v format_string | cat -v\n'
 wine reg query 'HKCU\Software\FileMaker\FileMaker Pro\5.5\PlugIns\Tesmun Plugin\2.0v1' \
   /v format_string 2>&1 | tr -d '\r' | cat -v
+
+# A key path longer than 255 characters (here from a very long window title) is never cut
+# short: nothing is written, and the error box says so (the bundled host reports and answers it).
+host --ok --window-title "FileMaker Pro $(printf 'x%.0s' $(seq 240))" build/QV_Printer7.fmx \
+  call VEZederar-SetPrinter 'PDF|7.0'
