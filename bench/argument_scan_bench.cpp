@@ -16,7 +16,8 @@ const std::string& LongArgumentText() {
     static const std::string text = [] {
         const size_t each = kTextSize / kArguments;
         std::string built;
-        for (int i = 0; i < kArguments - 1; ++i) built += std::string(each - 1, 'a' + i % 26) + "|";
+        for (int i = 0; i < kArguments - 1; ++i)
+            built += std::string(each - 1, 'a' + i % 26) + "|";
         built += std::string(kTextSize - built.size(), 'z');
         built.replace(built.size() - 150, 150, std::string(150, 'q'));
         return built;

@@ -57,19 +57,22 @@ void ReadArgumentBare(const Services& services, uint32_t handle) {
 
 void WriteResultBare(const Services& services, uint32_t handle, const char* text, uint32_t size) {
     services.resize(handle, size);
-    if ((services.lastError() & 0xFFFF) == 0) std::memcpy(*reinterpret_cast<char**>(handle), text, size);
+    if ((services.lastError() & 0xFFFF) == 0)
+        std::memcpy(*reinterpret_cast<char**>(handle), text, size);
 }
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
 }
 
 double TimeOf(const std::function<void()>& work, int calls) {
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
-    for (int i = 0; i < calls; ++i) work();
+    for (int i = 0; i < calls; ++i)
+        work();
     QueryPerformanceCounter(&to);
     return Seconds(from, to) / calls;
 }
@@ -140,8 +143,8 @@ int main(int argc, char** argv) {
         [&] {
             HWND active = GetActiveWindow();
             const int length = GetWindowTextLengthA(active);
-            char* title = static_cast<char*>(
-                VirtualAlloc(nullptr, length + 1, MEM_COMMIT, PAGE_READWRITE));
+            char* title =
+                static_cast<char*>(VirtualAlloc(nullptr, length + 1, MEM_COMMIT, PAGE_READWRITE));
             GetWindowTextA(active, title, length + 1);
             VirtualFree(title, 0, MEM_RELEASE);
             ReadArgumentBare(services, setPrinterArgument);
@@ -149,10 +152,9 @@ int main(int argc, char** argv) {
             HKEY key;
             DWORD disposition = 0;
             char keyClass[] = "REG_SZ";
-            RegCreateKeyExA(HKEY_CURRENT_USER,
-                            "Software\\FileMaker\\FileMaker Pro\\7.0-bench\\Preferences", 0,
-                            keyClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                            &disposition);
+            RegCreateKeyExA(
+                HKEY_CURRENT_USER, "Software\\FileMaker\\FileMaker Pro\\7.0-bench\\Preferences", 0,
+                keyClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition);
             RegSetValueExA(key, "Printer", 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(printer.c_str()),
                            static_cast<DWORD>(printer.size() + 1));

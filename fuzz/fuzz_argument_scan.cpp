@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Exactly cap bytes of room, so ASan sees any write past the cap.
     std::vector<char> destination(cap);
     std::vector<uint8_t> copy(text, text + length); // exactly the text, so over-reads show too
-    const int32_t got = ScanArgument(reinterpret_cast<const char*>(copy.data()),
-                                     static_cast<uint32_t>(length), number, cap,
-                                     destination.data());
+    const int32_t got =
+        ScanArgument(reinterpret_cast<const char*>(copy.data()), static_cast<uint32_t>(length),
+                     number, cap, destination.data());
     std::string expected;
     const int32_t want = ModelArgument(text, length, number, cap, &expected);
     if (got != want) std::abort();

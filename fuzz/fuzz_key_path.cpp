@@ -15,9 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     char path[kKeyPathBufferSize + 1];
     path[kKeyPathBufferSize] = '\x5A'; // a guard byte just past the buffer the routine owns
-    char (&owned)[kKeyPathBufferSize] = *reinterpret_cast<char (*)[kKeyPathBufferSize]>(path);
+    char(&owned)[kKeyPathBufferSize] = *reinterpret_cast<char(*)[kKeyPathBufferSize]>(path);
     const bool composed = ComposePreferencesKeyPath(product.c_str(), version.c_str(), owned);
-    const std::string expected = "Software\\FileMaker\\" + product + "\\" + version + "\\Preferences";
+    const std::string expected =
+        "Software\\FileMaker\\" + product + "\\" + version + "\\Preferences";
 
     if (path[kKeyPathBufferSize] != '\x5A') std::abort();
     if (composed != (expected.size() <= 255)) std::abort();

@@ -3,12 +3,23 @@
 
 #include "call_record.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Copies argument `number` (from 1) into `destination`, which holds at least `cap` bytes, and
 // reports its length (0 for a missing, empty or over-long argument). Writes no terminator.
 void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* destination,
                  int32_t* length);
+
+// Argument `number` as a zero-terminated text in `text`, which holds the cap's bytes and the
+// terminator; the text counts up to its first zero byte.
+template <size_t BufferSize>
+void GetTextArgument(HostHandle argumentHandle, int16_t number, char (&text)[BufferSize]) {
+    static_assert(BufferSize > 1, "room for at least one byte and the terminator");
+    int32_t length = 0;
+    GetArgument(argumentHandle, number, BufferSize - 1, text, &length);
+    text[length] = '\0';
+}
 
 // Resizes the result handle to `length` bytes and copies the text in, without a terminator.
 // A failed resize drops the result silently.

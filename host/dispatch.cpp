@@ -65,8 +65,7 @@ extern "C" void __cdecl FMExternCallProc(ExternCallRecord* record) {
             HandleIdle(record->idleKind);
             break;
         case kMessageExternalFunction:
-            DispatchFunction(record->functionNumber, record->argumentHandle,
-                             record->result.handle);
+            DispatchFunction(record->functionNumber, record->argumentHandle, record->result.handle);
             break;
         case kMessageShutdown:
             break;

@@ -130,14 +130,15 @@ HWND MakeActiveWindow(const std::string& title) {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "PlugHostTitleWindow";
     RegisterClassA(&windowClass); // fails harmlessly when already registered
-    HWND window = CreateWindowExA(0, windowClass.lpszClassName, title.c_str(),
-                                  WS_OVERLAPPEDWINDOW, 40, 40, 480, 200, nullptr, nullptr,
-                                  windowClass.hInstance, nullptr);
+    HWND window =
+        CreateWindowExA(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40,
+                        480, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (window == nullptr) return nullptr;
     ShowWindow(window, SW_SHOW);
     SetActiveWindow(window);
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
     return window;
 }
 
@@ -146,7 +147,8 @@ bool SaveWindowPicture(HWND window, const std::string& path) {
     // over the transparent text lines that lie on top of it.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     MSG message;
-    while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&message);
+    while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+        DispatchMessageA(&message);
     RECT rect;
     if (!GetWindowRect(window, &rect)) return false;
     const int width = rect.right - rect.left;

@@ -66,7 +66,9 @@ uint32_t WINAPI HandleSize(uint32_t handle) {
     return box ? box->size : 0;
 }
 
-void WINAPI PrepareHandle(uint32_t handle) { Log().push_back({Service::PrepareHandle, handle, 0}); }
+void WINAPI PrepareHandle(uint32_t handle) {
+    Log().push_back({Service::PrepareHandle, handle, 0});
+}
 
 void WINAPI LockHandle(uint32_t handle) {
     Log().push_back({Service::LockHandle, handle, 0});
@@ -117,9 +119,15 @@ std::string DescribeCall(const ServiceCall& call) {
     return text;
 }
 
-const std::vector<ServiceCall>& ServiceLog() { return Log(); }
-void ClearServiceLog() { Log().clear(); }
-void FailNextResize(int16_t status) { pendingResizeStatus = status; }
+const std::vector<ServiceCall>& ServiceLog() {
+    return Log();
+}
+void ClearServiceLog() {
+    Log().clear();
+}
+void FailNextResize(int16_t status) {
+    pendingResizeStatus = status;
+}
 
 uint32_t NewHandle(const std::string& bytes, bool movable) {
     std::unique_ptr<HandleBox> box(new HandleBox);
@@ -151,7 +159,9 @@ int LockDepth(uint32_t handle) {
     return box ? box->lockDepth : 0;
 }
 
-void FreeAllHandles() { Handles().clear(); }
+void FreeAllHandles() {
+    Handles().clear();
+}
 
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -189,8 +199,12 @@ CallRecord::CallRecord(HMODULE instance) {
 void CallRecord::SetHostVersion(int16_t version) {
     std::memcpy(bytes_ + offsets::kHostVersion, &version, sizeof version);
 }
-void CallRecord::SetMessage(uint8_t message) { bytes_[offsets::kMessage] = message; }
-void CallRecord::SetIdleKind(uint8_t kind) { bytes_[offsets::kIdleKind] = kind; }
+void CallRecord::SetMessage(uint8_t message) {
+    bytes_[offsets::kMessage] = message;
+}
+void CallRecord::SetIdleKind(uint8_t kind) {
+    bytes_[offsets::kIdleKind] = kind;
+}
 
 void CallRecord::SetFunction(uint32_t number, uint32_t argumentHandle, uint32_t resultHandle) {
     bytes_[offsets::kMessage] = kMessageExternalFunction;

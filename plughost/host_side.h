@@ -38,8 +38,14 @@ const uint8_t kMessagePreferences = 5;
 // Filled into every record byte and around every block, to show what the plug-in touched.
 const uint8_t kCanary = 0xA5;
 
-enum class Service { ResizeHandle, HandleSize, PrepareHandle, LockHandle, UnlockHandle,
-                     LastHandleError };
+enum class Service {
+    ResizeHandle,
+    HandleSize,
+    PrepareHandle,
+    LockHandle,
+    UnlockHandle,
+    LastHandleError
+};
 
 struct ServiceCall {
     Service service;

@@ -163,7 +163,8 @@ bool ParseOptions(int argc, char** argv, Options* options, int* exitCode) {
         return false;
     }
     options->pluginPath = argv[i++];
-    for (; i < argc; ++i) options->command.push_back(argv[i]);
+    for (; i < argc; ++i)
+        options->command.push_back(argv[i]);
     if (options->command.empty()) {
         *exitCode = UsageError("no command given");
         return false;
@@ -226,8 +227,8 @@ void CallFunction(const hostside::Plugin& plugin, uint32_t number, const std::st
 
     bool resized = false;
     for (const hostside::ServiceCall& call : hostside::ServiceLog()) {
-        resized = resized || (call.service == hostside::Service::ResizeHandle &&
-                              call.handle == result);
+        resized =
+            resized || (call.service == hostside::Service::ResizeHandle && call.handle == result);
     }
     if (!resized) {
         std::printf("(no result)\n");

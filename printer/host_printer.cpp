@@ -55,13 +55,6 @@ bool ReadActiveWindowTitle(std::string* title) {
     return true;
 }
 
-// Takes argument `number` as a zero-terminated text; it counts up to its first zero byte.
-void TakeTextArgument(HostHandle argumentHandle, int16_t number, char (&text)[kArgumentCap + 1]) {
-    int32_t length = 0;
-    GetArgument(argumentHandle, number, kArgumentCap, text, &length);
-    text[length] = '\0';
-}
-
 void WritePrinterPreference(const char* path, const char* printer) {
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -86,8 +79,8 @@ void SetHostPrinter(HostHandle argumentHandle, HostHandle /*resultHandle*/) {
 
     char printer[kArgumentCap + 1];
     char version[kArgumentCap + 1];
-    TakeTextArgument(argumentHandle, 1, printer);
-    TakeTextArgument(argumentHandle, 2, version);
+    GetTextArgument(argumentHandle, 1, printer);
+    GetTextArgument(argumentHandle, 2, version);
 
     // A cut path would name some other key: refuse it where the user sees it, since a
     // script's request must not vanish without trace.

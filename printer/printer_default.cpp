@@ -3,6 +3,7 @@
 
 #include "arguments.h"
 #include "decimal_value.h"
+#include "global_block.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -66,34 +67,6 @@ class PrinterHandle {
   private:
     HANDLE handle_ = nullptr;
 };
-
-// A fixed, zero-filled global block, freed once when it goes out of scope.
-class GlobalBlock {
-  public:
-    GlobalBlock() = default;
-    ~GlobalBlock() {
-        if (block_ != nullptr) GlobalFree(block_);
-    }
-    GlobalBlock(const GlobalBlock&) = delete;
-    GlobalBlock& operator=(const GlobalBlock&) = delete;
-
-    bool Allocate(SIZE_T size) {
-        block_ = GlobalAlloc(GMEM_ZEROINIT, size);
-        return block_ != nullptr;
-    }
-    // Fixed memory: the handle is the address.
-    void* Get() const { return block_; }
-
-  private:
-    HGLOBAL block_ = nullptr;
-};
-
-// Argument `number`, zero-terminated in a buffer of cap + 1 bytes.
-void ReadArgument(HostHandle argumentHandle, int16_t number, char (&text)[kArgumentCap + 1]) {
-    int32_t length = 0;
-    GetArgument(argumentHandle, number, kArgumentCap, text, &length);
-    text[length] = '\0';
-}
 
 // The size of the printer driver's full DEVMODE, or 0 when the driver will not say.
 DWORD DriverDevmodeSize(HANDLE printer, char* name) {
@@ -180,8 +153,8 @@ void ChangePrinterDefault(HostHandle argumentHandle, HostHandle resultHandle, De
     // and reads it up to a double zero byte.
     char name[kArgumentCap + 1] = {};
     char valueText[kArgumentCap + 1];
-    ReadArgument(argumentHandle, 1, name);
-    ReadArgument(argumentHandle, 2, valueText);
+    GetTextArgument(argumentHandle, 1, name);
+    GetTextArgument(argumentHandle, 2, valueText);
     const int16_t value = DecimalFieldValue(valueText);
 
     SetResultString(resultHandle, StoreEditedDefaults(name, field, value));

@@ -2,6 +2,7 @@
 #include "printer_operations.h"
 
 #include "../host/arguments.h"
+#include "global_block.h"
 
 #include <commdlg.h>
 
@@ -20,21 +21,6 @@ const uint32_t kDefaultTextCap = 255;
 const DWORD kSetupFlags =
     PD_PRINTSETUP | PD_NOSELECTION | PD_NOPAGENUMS | PD_USEDEVMODECOPIES | PD_HIDEPRINTTOFILE;
 static_assert(kSetupFlags == 0x14004C, "the print-setup flags");
-
-// Frees a block that the dialog allocated, whatever way the call ends.
-class GlobalBlock {
-  public:
-    explicit GlobalBlock(HGLOBAL block) : block_(block) {}
-    ~GlobalBlock() {
-        if (block_ != nullptr) GlobalFree(block_);
-    }
-    GlobalBlock(const GlobalBlock&) = delete;
-    GlobalBlock& operator=(const GlobalBlock&) = delete;
-    HGLOBAL Get() const { return block_; }
-
-  private:
-    HGLOBAL block_;
-};
 
 // A view of a locked global block, unlocked when the view ends.
 class LockedBlock {

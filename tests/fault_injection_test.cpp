@@ -88,7 +88,9 @@ struct Holdings {
 };
 Holdings holdings;
 
-bool Named(size_t slot, const char* name) { return lstrcmpA(platformCalls[slot].name, name) == 0; }
+bool Named(size_t slot, const char* name) {
+    return lstrcmpA(platformCalls[slot].name, name) == 0;
+}
 
 void Observe(size_t slot, const uintptr_t* arguments, uintptr_t result) {
     if (Named(slot, "RegCreateKeyExA") && result == ERROR_SUCCESS) ++holdings.keys;
@@ -143,16 +145,26 @@ template <size_t Slot, size_t... I> void* StubWith(std::index_sequence<I...>) {
 
 template <size_t Slot> void* StubFor(int arguments) {
     switch (arguments) {
-    case 0: return StubWith<Slot>(std::make_index_sequence<0>());
-    case 1: return StubWith<Slot>(std::make_index_sequence<1>());
-    case 2: return StubWith<Slot>(std::make_index_sequence<2>());
-    case 3: return StubWith<Slot>(std::make_index_sequence<3>());
-    case 4: return StubWith<Slot>(std::make_index_sequence<4>());
-    case 5: return StubWith<Slot>(std::make_index_sequence<5>());
-    case 6: return StubWith<Slot>(std::make_index_sequence<6>());
-    case 7: return StubWith<Slot>(std::make_index_sequence<7>());
-    case 9: return StubWith<Slot>(std::make_index_sequence<9>());
-    default: return reinterpret_cast<void*>(&FormatStub);
+    case 0:
+        return StubWith<Slot>(std::make_index_sequence<0>());
+    case 1:
+        return StubWith<Slot>(std::make_index_sequence<1>());
+    case 2:
+        return StubWith<Slot>(std::make_index_sequence<2>());
+    case 3:
+        return StubWith<Slot>(std::make_index_sequence<3>());
+    case 4:
+        return StubWith<Slot>(std::make_index_sequence<4>());
+    case 5:
+        return StubWith<Slot>(std::make_index_sequence<5>());
+    case 6:
+        return StubWith<Slot>(std::make_index_sequence<6>());
+    case 7:
+        return StubWith<Slot>(std::make_index_sequence<7>());
+    case 9:
+        return StubWith<Slot>(std::make_index_sequence<9>());
+    default:
+        return reinterpret_cast<void*>(&FormatStub);
     }
 }
 
@@ -166,8 +178,8 @@ class PlatformHooks {
     PlatformHooks() {
         const std::vector<void*> stubs = AllStubs(std::make_index_sequence<kPlatformCalls>());
         for (size_t slot = 0; slot < kPlatformCalls; ++slot) {
-            platformCalls[slot].original = PatchImport(PluginModule(), platformCalls[slot].name,
-                                                       stubs[slot]);
+            platformCalls[slot].original =
+                PatchImport(PluginModule(), platformCalls[slot].name, stubs[slot]);
         }
     }
     ~PlatformHooks() {
@@ -209,8 +221,8 @@ bool PrinterValueStored() {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kPreferencesKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    const bool stored = RegQueryValueExA(key, "Printer", nullptr, nullptr, nullptr, nullptr) ==
-                        ERROR_SUCCESS;
+    const bool stored =
+        RegQueryValueExA(key, "Printer", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(key);
     return stored;
 }
@@ -246,25 +258,24 @@ std::vector<Operation> Operations() {
                                                          : "DO-Dezevad Azuzev 2.3";
                               EXPECT_EQ(expected, result);
                           }});
-    operations.push_back({"set printer",
-                          [] {
-                              RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
-                              RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
-                          },
-                          [](const char* failing) {
-                              ActiveWindow window("FileMaker Pro - [Faults]");
-                              const CallOutcome outcome = CallFunction(1, "Fault Printer|7.0-faults");
-                              EXPECT_FALSE(outcome.resultTouched);
-                              const bool titleLost = FailingOneOf(
-                                  failing, {"GetActiveWindow", "GetWindowTextLengthA",
-                                            "GetWindowTextA"});
-                              if (FailingOneOf(failing, {"VirtualAlloc", "RegCreateKeyExA",
-                                                         "RegSetValueExA"})) {
-                                  EXPECT_FALSE(PrinterValueStored());
-                              } else if (!titleLost) {
-                                  EXPECT_TRUE(PrinterValueStored());
-                              }
-                          }});
+    operations.push_back(
+        {"set printer",
+         [] {
+             RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
+             RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
+         },
+         [](const char* failing) {
+             ActiveWindow window("FileMaker Pro - [Faults]");
+             const CallOutcome outcome = CallFunction(1, "Fault Printer|7.0-faults");
+             EXPECT_FALSE(outcome.resultTouched);
+             const bool titleLost = FailingOneOf(
+                 failing, {"GetActiveWindow", "GetWindowTextLengthA", "GetWindowTextA"});
+             if (FailingOneOf(failing, {"VirtualAlloc", "RegCreateKeyExA", "RegSetValueExA"})) {
+                 EXPECT_FALSE(PrinterValueStored());
+             } else if (!titleLost) {
+                 EXPECT_TRUE(PrinterValueStored());
+             }
+         }});
     operations.push_back({"select printer", [] {},
                           [](const char* failing) {
                               const std::string result = CallFunction(2, "kept|x").result;
@@ -280,9 +291,9 @@ std::vector<Operation> Operations() {
                  const std::string result = CallFunction(function, text).result;
                  if (FailingOneOf(failing, {"OpenPrinterA"})) {
                      EXPECT_EQ("<<ERROR>> Printer not found", result);
-                 } else if (FailingOneOf(failing, {"GetPrinterA", "GlobalAlloc",
-                                                   "DocumentPropertiesA", "SetPrinterA",
-                                                   "GetLastError"})) {
+                 } else if (FailingOneOf(failing,
+                                         {"GetPrinterA", "GlobalAlloc", "DocumentPropertiesA",
+                                          "SetPrinterA", "GetLastError"})) {
                      EXPECT_EQ("<<ERROR>> Document properties save problem", result);
                      EXPECT_EQ(before, StoredCopies()) << "stored after a failure";
                  } else {
@@ -290,8 +301,8 @@ std::vector<Operation> Operations() {
                  }
              }});
     }
-    operations.push_back({"about box", [] {},
-                          [](const char*) { SendHostMessage(hostside::kMessagePreferences); }});
+    operations.push_back(
+        {"about box", [] {}, [](const char*) { SendHostMessage(hostside::kMessagePreferences); }});
     return operations;
 }
 
@@ -303,8 +314,8 @@ TEST(FaultInjection, EveryPlatformCallFailedOnceInEveryOperation) {
         } else if (FindWindowExA(dialog, nullptr, "ComboBox", nullptr) != nullptr) {
             hostside::PressButton(dialog, IDCANCEL);
         } else {
-            boxes.push_back({hostside::WindowText(dialog), hostside::MessageBoxText(dialog),
-                             nullptr});
+            boxes.push_back(
+                {hostside::WindowText(dialog), hostside::MessageBoxText(dialog), nullptr});
             hostside::PressButton(dialog, IDOK);
         }
     });
@@ -321,7 +332,8 @@ TEST(FaultInjection, EveryPlatformCallFailedOnceInEveryOperation) {
             operation.runAndCheck(nullptr);
         }
         std::vector<int> counts;
-        for (const PlatformCall& call : platformCalls) counts.push_back(call.calls);
+        for (const PlatformCall& call : platformCalls)
+            counts.push_back(call.calls);
 
         for (size_t slot = 0; slot < kPlatformCalls; ++slot) {
             // The first few calls of each kind: later ones repeat the same paths.

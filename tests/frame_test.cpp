@@ -41,8 +41,8 @@ TEST(Startup, AcceptsInterfaceVersionsFourTo255AndAnswersFour) {
 
         EXPECT_EQ(c.answer, record.Result()) << "host version " << c.hostVersion;
         // Only the answer's four bytes change.
-        std::memcpy(record.Bytes() + hostside::offsets::kResult, before + hostside::offsets::kResult,
-                    4);
+        std::memcpy(record.Bytes() + hostside::offsets::kResult,
+                    before + hostside::offsets::kResult, 4);
         EXPECT_EQ(0, std::memcmp(before, record.Bytes(), sizeof before))
             << "host version " << c.hostVersion;
         EXPECT_TRUE(hostside::ServiceLog().empty()) << "start-up calls no host service";
@@ -54,7 +54,8 @@ TEST(Messages, IdleShutdownAndUnknownCodesTouchNothing) {
     for (int code : {1, 2, 4, 6, 7, 100, 255}) {
         std::vector<ServiceCall> log;
         EXPECT_TRUE(RecordUntouchedBy(static_cast<uint8_t>(code), &log)) << "message " << code;
-        EXPECT_TRUE(log.empty()) << "message " << code << " called " << hostside::DescribeCall(log[0]);
+        EXPECT_TRUE(log.empty()) << "message " << code << " called "
+                                 << hostside::DescribeCall(log[0]);
     }
 }
 
@@ -67,8 +68,8 @@ TEST(Dispatch, UnknownFunctionNumbersLeaveTheResultAlone) {
 }
 
 TEST(VersionFunction, AnswersExactlyTheVersionBytesWhateverTheArguments) {
-    for (const std::string& text : {std::string(), std::string("a|b|c"), std::string(5000, '|'),
-                                   std::string("\0zero", 5)}) {
+    for (const std::string& text :
+         {std::string(), std::string("a|b|c"), std::string(5000, '|'), std::string("\0zero", 5)}) {
         const CallOutcome outcome = CallFunction(0, text);
         EXPECT_EQ(kVersionText, outcome.result) << "argument text of " << text.size() << " bytes";
         EXPECT_EQ(21u, outcome.result.size());

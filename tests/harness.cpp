@@ -28,8 +28,12 @@ std::string ProgramFolder() {
     return folder.substr(0, folder.find_last_of("\\/") + 1);
 }
 
-HMODULE PluginModule() { return LoadedPlugin().module; }
-hostside::EntryPoint PluginEntry() { return LoadedPlugin().entry; }
+HMODULE PluginModule() {
+    return LoadedPlugin().module;
+}
+hostside::EntryPoint PluginEntry() {
+    return LoadedPlugin().entry;
+}
 
 CallOutcome CallFunction(uint32_t number, const std::string& text) {
     CallOutcome outcome;
@@ -78,8 +82,8 @@ void SendHostMessage(uint8_t message) {
 
 MessageBoxCatcher::MessageBoxCatcher()
     : watch_([this](HWND box) {
-          boxes_.push_back({hostside::WindowText(box), hostside::MessageBoxText(box),
-                            GetWindow(box, GW_OWNER)});
+          boxes_.push_back(
+              {hostside::WindowText(box), hostside::MessageBoxText(box), GetWindow(box, GW_OWNER)});
           hostside::PressButton(box, IDOK);
       }) {}
 

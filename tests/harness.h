@@ -16,8 +16,8 @@ HMODULE PluginModule();
 hostside::EntryPoint PluginEntry();
 
 struct CallOutcome {
-    std::string result;   // the result block's bytes afterwards
-    bool resultTouched;   // whether resizeHandle was called on the result handle
+    std::string result; // the result block's bytes afterwards
+    bool resultTouched; // whether resizeHandle was called on the result handle
     std::vector<hostside::ServiceCall> log;
     uint32_t argumentHandle;
     uint32_t resultHandle;

@@ -35,14 +35,15 @@ DWORD CountHandlesInSystemList() {
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     std::vector<ULONG_PTR> buffer(1 << 20);
     ULONG length = 0;
-    if (query == nullptr || query(kExtendedHandleInformation, buffer.data(),
-                                  static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)),
-                                  &length) != 0)
+    if (query == nullptr ||
+        query(kExtendedHandleInformation, buffer.data(),
+              static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &length) != 0)
         return 0;
     const ULONG_PTR count = buffer[0];
     const HandleEntry* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + 2);
     DWORD mine = 0;
-    for (ULONG_PTR i = 0; i < count; ++i) mine += entries[i].processId == GetCurrentProcessId();
+    for (ULONG_PTR i = 0; i < count; ++i)
+        mine += entries[i].processId == GetCurrentProcessId();
     return mine;
 }
 
@@ -105,7 +106,8 @@ void ExpectNoGrowth(const Usage& before, const Usage& after) {
 void Repeat(int times, uint32_t number, const std::string& text, const char* expected) {
     for (int i = 0; i < times; ++i) {
         const CallOutcome outcome = CallFunction(number, text);
-        const bool right = expected == nullptr ? !outcome.resultTouched : outcome.result == expected;
+        const bool right =
+            expected == nullptr ? !outcome.resultTouched : outcome.result == expected;
         if (!right || ::testing::Test::HasFailure()) {
             ADD_FAILURE() << "call " << i << " of function " << number << " answered \""
                           << outcome.result << "\"";
@@ -145,7 +147,8 @@ TEST(Soak, ThousandsOfCallsLeaveNothingBehind) {
     };
     Repeat(100000 / scale, 0, "", "DO-Dezevad Azuzev 2.3");
     phase("the version function");
-    for (uint32_t number : {3u, 6u, 99u, 0xFFFFFFFFu}) Repeat(25000 / scale, number, "x", nullptr);
+    for (uint32_t number : {3u, 6u, 99u, 0xFFFFFFFFu})
+        Repeat(25000 / scale, number, "x", nullptr);
     phase("unknown functions");
     Repeat(100000 / scale, 1, "PDF|7.0-soak", nullptr);
     phase("the host printer preference");

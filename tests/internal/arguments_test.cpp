@@ -23,8 +23,7 @@ class Arguments : public ::testing::Test {
         const uint32_t handle = hostside::NewHandle(text, true);
         std::vector<char> destination(cap + 1, '#');
         int32_t length = -7;
-        GetArgument(reinterpret_cast<HostHandle>(handle), number, cap, destination.data(),
-                    &length);
+        GetArgument(reinterpret_cast<HostHandle>(handle), number, cap, destination.data(), &length);
         EXPECT_GE(length, 0);
         EXPECT_LE(static_cast<uint32_t>(length), cap);
         EXPECT_EQ('#', destination[cap]) << "written past the cap";
@@ -42,15 +41,32 @@ TEST_F(Arguments, SeparatorAndCapRules) {
         uint32_t cap;
         const char* expected;
     } cases[] = {
-        {"a|b|c", 1, 200, "a"},   {"a|b|c", 2, 200, "b"},     {"a|b|c", 3, 200, "c"},
-        {"a|b|c", 4, 200, ""},    {"a||c", 2, 200, ""},       {"a||c", 3, 200, "c"},
-        {"|b", 1, 200, ""},       {"|b", 2, 200, "b"},        {"a|", 1, 200, "a"},
-        {"a|", 2, 200, ""},       {"", 1, 200, ""},           {"", 3, 200, ""},
-        {" a b |c d", 1, 200, " a b "}, {" a b |c d", 2, 200, "c d"}, {"a|b", 0, 200, ""},
-        {"a|b", -1, 200, ""},     {"abc", 1, 3, "abc"},       {"abc|d", 1, 3, ""},
-        {"abc|d", 2, 3, "d"},     {"abcd", 1, 3, ""},         {"x|abc", 2, 3, "abc"},
-        {"x|abc|", 2, 3, ""},     {"ab|", 1, 3, "ab"},        {"a|b", 1, 0, ""},
-        {"|||", 4, 200, ""},      {"a|b", 32767, 200, ""},
+        {"a|b|c", 1, 200, "a"},
+        {"a|b|c", 2, 200, "b"},
+        {"a|b|c", 3, 200, "c"},
+        {"a|b|c", 4, 200, ""},
+        {"a||c", 2, 200, ""},
+        {"a||c", 3, 200, "c"},
+        {"|b", 1, 200, ""},
+        {"|b", 2, 200, "b"},
+        {"a|", 1, 200, "a"},
+        {"a|", 2, 200, ""},
+        {"", 1, 200, ""},
+        {"", 3, 200, ""},
+        {" a b |c d", 1, 200, " a b "},
+        {" a b |c d", 2, 200, "c d"},
+        {"a|b", 0, 200, ""},
+        {"a|b", -1, 200, ""},
+        {"abc", 1, 3, "abc"},
+        {"abc|d", 1, 3, ""},
+        {"abc|d", 2, 3, "d"},
+        {"abcd", 1, 3, ""},
+        {"x|abc", 2, 3, "abc"},
+        {"x|abc|", 2, 3, ""},
+        {"ab|", 1, 3, "ab"},
+        {"a|b", 1, 0, ""},
+        {"|||", 4, 200, ""},
+        {"a|b", 32767, 200, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.expected, Argument(c.text, c.number, c.cap))

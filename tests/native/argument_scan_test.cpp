@@ -43,7 +43,8 @@ TEST(ArgumentScan, AgreesWithTheModelOnRandomTexts) {
     const char alphabet[] = {'a', '|', ' ', '\0', '\x83'};
     for (int round = 0; round < 20000; ++round) {
         std::string text(random() % 24, 'a');
-        for (char& byte : text) byte = alphabet[random() % sizeof alphabet];
+        for (char& byte : text)
+            byte = alphabet[random() % sizeof alphabet];
         const int16_t number = static_cast<int16_t>(static_cast<int>(random() % 8) - 1);
         const uint32_t cap = random() % 8;
 
