@@ -10,8 +10,9 @@ name=QV_Printer7-2.3
 rm -rf "$dist"
 mkdir -p "$dist/$name"
 cp "$build/QV_Printer7.fmx" "$dist/$name/"
-cp README.md "$dist/$name/MANUAL.md"
-[ -f docs/about-dialog.png ] && cp docs/about-dialog.png "$dist/$name/"
+# The manual is the user's guide, with the picture it shows.
+cp docs/user-guide.md "$dist/$name/MANUAL.md"
+cp docs/about-dialog.png "$dist/$name/"
 cp LICENSE "$dist/$name/LICENSE.txt"
 (cd "$dist/$name" && sha256sum -- * | grep -v ' SHA256SUMS$' >SHA256SUMS)
 (cd "$dist" && rm -f "$name.zip" && TZ=UTC zip -q -X -r "$name.zip" "$name")

@@ -28,9 +28,8 @@ class Package(unittest.TestCase):
             with zipfile.ZipFile(os.path.join(dist, NAME + ".zip")) as archive:
                 files = {info.filename: archive.read(info) for info in archive.infolist()
                          if not info.is_dir()}
-        expected = {"QV_Printer7.fmx", "MANUAL.md", "LICENSE.txt", "SHA256SUMS"}
-        if os.path.exists(os.path.join(SOURCE, "docs/about-dialog.png")):
-            expected.add("about-dialog.png")
+        expected = {"QV_Printer7.fmx", "MANUAL.md", "about-dialog.png", "LICENSE.txt",
+                    "SHA256SUMS"}
         self.assertEqual(set(files), {NAME + "/" + name for name in expected})
 
         with open(os.path.join(BUILD, "QV_Printer7.fmx"), "rb") as tested:
