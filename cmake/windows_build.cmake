@@ -72,7 +72,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_library(test_harness STATIC tests/harness.cpp tests/import_patch.cpp)
+add_library(test_harness STATIC tests/harness.cpp tests/import_patch.cpp tests/registry_helpers.cpp)
 target_include_directories(test_harness PUBLIC tests)
 target_compile_options(test_harness PRIVATE ${QV_WARNINGS})
 target_link_libraries(test_harness PUBLIC host_side gtest advapi32 psapi)

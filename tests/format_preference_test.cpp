@@ -1,8 +1,8 @@
 // The start-up record "format_string" through the entry point, against Wine's real registry:
 // the first start creates it, later ones read it, and every failure shows its status.
 #include "harness.h"
+#include "registry_helpers.h"
 
-#include <set>
 #include <string>
 
 namespace {
@@ -13,44 +13,13 @@ const char kErrorCaption[] = "VE Zederar Plugin Error";
 const std::string kDefaultStored = "\x10"
                                    "1 (###) ###-####";
 
-bool KeyExists(const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-struct StoredValue {
-    LONG status = ERROR_FILE_NOT_FOUND;
-    DWORD type = REG_NONE;
-    std::string bytes;
-};
-
 StoredValue ReadFormatValue() {
-    StoredValue value;
-    HKEY key;
-    value.status = RegOpenKeyExA(HKEY_CURRENT_USER, kFormatKeyPath, 0, KEY_READ, &key);
-    if (value.status != ERROR_SUCCESS) return value;
-    char data[8192];
-    DWORD size = sizeof data;
-    value.status = RegQueryValueExA(key, "format_string", nullptr, &value.type,
-                                    reinterpret_cast<BYTE*>(data), &size);
-    if (value.status == ERROR_SUCCESS) value.bytes.assign(data, size);
-    RegCloseKey(key);
-    return value;
+    return ReadValue(kFormatKeyPath, "format_string");
 }
 
 // Creates the record's key (class "REG_SZ", as the plug-in would) with `bytes` stored raw.
 void StoreFormatValue(const std::string& bytes, DWORD type = REG_BINARY) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, kFormatKeyPath, 0, const_cast<LPSTR>("REG_SZ"), 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "format_string", 0, type,
-                                            reinterpret_cast<const BYTE*>(bytes.data()),
-                                            static_cast<DWORD>(bytes.size())));
-    RegCloseKey(key);
+    StoreValue(kFormatKeyPath, "REG_SZ", "format_string", bytes, type);
 }
 
 void CreateKeyWithoutValue() {
@@ -67,15 +36,10 @@ class RegistryScope {
     RegistryScope() {
         saved_ = ReadFormatValue();
         RegDeleteTreeA(HKEY_CURRENT_USER, kFormatKeyPath);
-        const std::string path = kFormatKeyPath;
-        for (size_t end = 0; end != std::string::npos;) {
-            end = path.find('\\', end + 1);
-            firstNew_ = path.substr(0, end);
-            if (!KeyExists(firstNew_)) break;
-        }
+        firstNew_ = FirstMissingLevel(kFormatKeyPath);
     }
     ~RegistryScope() {
-        RegDeleteTreeA(HKEY_CURRENT_USER, firstNew_.c_str());
+        if (!firstNew_.empty()) RegDeleteTreeA(HKEY_CURRENT_USER, firstNew_.c_str());
         if (saved_.status == ERROR_SUCCESS) StoreFormatValue(saved_.bytes, saved_.type);
     }
     RegistryScope(const RegistryScope&) = delete;
@@ -86,78 +50,14 @@ class RegistryScope {
     std::string firstNew_;
 };
 
-// What the plug-in asked of the registry, and the failures a test makes it meet.
-struct RegistryCalls {
-    int creates = 0;
-    std::set<HKEY> openKeys;
-    int strayCloses = 0;
-    LONG failCreate = ERROR_SUCCESS;
-    LONG failWrite = ERROR_SUCCESS;
-    LONG failRead = ERROR_SUCCESS; // the read of the data, not the size query before it
-    std::string writtenName;
-    DWORD writtenType = REG_NONE;
-    std::string writtenBytes; // as many as the call counted
-};
-RegistryCalls calls;
-decltype(&RegCreateKeyExA) originalCreateKey;
-decltype(&RegCloseKey) originalCloseKey;
-decltype(&RegSetValueExA) originalSetValue;
-decltype(&RegQueryValueExA) originalQueryValue;
-
-LONG WINAPI CreateKeyRecorded(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options,
-                              REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
-                              LPDWORD disposition) {
-    ++calls.creates;
-    if (calls.failCreate != ERROR_SUCCESS) return calls.failCreate;
-    const LONG status = originalCreateKey(root, path, reserved, keyClass, options, access, security,
-                                          key, disposition);
-    if (status == ERROR_SUCCESS) calls.openKeys.insert(*key);
-    return status;
-}
-
-LONG WINAPI CloseKeyRecorded(HKEY key) {
-    if (calls.openKeys.erase(key) == 0) ++calls.strayCloses;
-    return originalCloseKey(key);
-}
-
-LONG WINAPI SetValueMayFail(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                            DWORD size) {
-    calls.writtenName = name;
-    calls.writtenType = type;
-    calls.writtenBytes.assign(reinterpret_cast<const char*>(data), size);
-    if (calls.failWrite != ERROR_SUCCESS) return calls.failWrite;
-    return originalSetValue(key, name, reserved, type, data, size);
-}
-
-LONG WINAPI QueryValueMayFail(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                              LPDWORD size) {
-    if (data != nullptr && calls.failRead != ERROR_SUCCESS) return calls.failRead;
-    return originalQueryValue(key, name, reserved, type, data, size);
-}
-
 class FormatRecordStartup : public ::testing::Test {
   protected:
-    FormatRecordStartup()
-        : createHook_(PluginModule(), "RegCreateKeyExA", &CreateKeyRecorded),
-          closeHook_(PluginModule(), "RegCloseKey", &CloseKeyRecorded),
-          setHook_(PluginModule(), "RegSetValueExA", &SetValueMayFail),
-          queryHook_(PluginModule(), "RegQueryValueExA", &QueryValueMayFail) {
-        calls = RegistryCalls();
-        originalCreateKey = createHook_.Original();
-        originalCloseKey = closeHook_.Original();
-        originalSetValue = setHook_.Original();
-        originalQueryValue = queryHook_.Original();
-    }
     void SetUp() override {
-        ASSERT_TRUE(createHook_.Installed() && closeHook_.Installed() && setHook_.Installed() &&
-                    queryHook_.Installed())
+        ASSERT_TRUE(registry_.Installed())
             << "the plug-in does not import the registry functions by name";
         ASSERT_FALSE(KeyExists(kFormatKeyPath));
     }
-    void TearDown() override {
-        EXPECT_TRUE(calls.openKeys.empty()) << calls.openKeys.size() << " key(s) left open";
-        EXPECT_EQ(0, calls.strayCloses) << "closed a key it had not opened";
-    }
+    void TearDown() override { registry_.ExpectEveryKeyClosedOnce(); }
 
     // Sends an accepted start-up, which is answered 4 whatever befell the record, and answers
     // the text of each box it showed.
@@ -174,12 +74,8 @@ class FormatRecordStartup : public ::testing::Test {
 
     RegistryScope scope_;
     MessageBoxCatcher boxes_;
-
-  private:
-    ImportHook<decltype(&RegCreateKeyExA)> createHook_;
-    ImportHook<decltype(&RegCloseKey)> closeHook_;
-    ImportHook<decltype(&RegSetValueExA)> setHook_;
-    ImportHook<decltype(&RegQueryValueExA)> queryHook_;
+    RegistryRecorder registry_;
+    RegistryCalls& calls = registryCalls;
 };
 
 const std::vector<std::string> kNoBox;
@@ -187,13 +83,7 @@ const std::vector<std::string> kNoBox;
 TEST_F(FormatRecordStartup, FirstStartCreatesTheDefaultAndLaterStartsReadIt) {
     EXPECT_EQ(kNoBox, StartAndReadBoxes());
 
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kFormatKeyPath, 0, KEY_READ, &key));
-    char keyClass[32] = "";
-    DWORD classLength = sizeof keyClass;
-    RegQueryInfoKeyA(key, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr, nullptr);
-    EXPECT_STREQ("REG_SZ", keyClass);
+    EXPECT_EQ("REG_SZ", KeyClass(kFormatKeyPath));
     EXPECT_EQ("format_string", calls.writtenName);
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), calls.writtenType);
     EXPECT_EQ(kDefaultStored, calls.writtenBytes) << "the length byte and 16 characters";
@@ -201,6 +91,8 @@ TEST_F(FormatRecordStartup, FirstStartCreatesTheDefaultAndLaterStartsReadIt) {
     // The A function of Wine, like NT's, adds a terminator that the count left out when the
     // byte after the data is zero, as the record's own terminator is; the value is kept as
     // UTF-16, so the size query of the W function reports twice the A function's.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kFormatKeyPath, 0, KEY_READ, &key));
     DWORD type = 0, sizeA = 0, sizeW = 0;
     EXPECT_EQ(ERROR_SUCCESS,
               RegQueryValueExA(key, "format_string", nullptr, &type, nullptr, &sizeA));
@@ -216,14 +108,14 @@ TEST_F(FormatRecordStartup, FirstStartCreatesTheDefaultAndLaterStartsReadIt) {
     EXPECT_EQ(kNoBox, StartAndReadBoxes());
     EXPECT_EQ(kNoBox, StartAndReadBoxes());
     EXPECT_EQ(stored, ReadFormatValue().bytes) << "a later start does not rewrite it";
-    EXPECT_EQ(3, calls.creates);
+    EXPECT_EQ(3u, calls.createPaths.size());
 }
 
 TEST_F(FormatRecordStartup, RefusedStartupLeavesTheRegistryAlone) {
     for (int16_t version : {3, 256, -1}) {
         EXPECT_EQ(-1, Startup(version)) << "host version " << version;
     }
-    EXPECT_EQ(0, calls.creates);
+    EXPECT_EQ(0u, calls.createPaths.size());
     EXPECT_FALSE(KeyExists(kFormatKeyPath));
 
     // Not even a record that would show a box is looked at.

@@ -2,6 +2,7 @@
 // the active window's title and the version text name, the stored bytes, the error box, and
 // every opened key closed.
 #include "harness.h"
+#include "registry_helpers.h"
 
 #include <cstdlib>
 #include <set>
@@ -23,60 +24,13 @@ std::string PathAsWineStoresIt(std::string path) {
     return path;
 }
 
-bool KeyExists(const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-struct StoredValue {
-    LONG status = ERROR_FILE_NOT_FOUND;
-    DWORD type = REG_NONE;
-    std::string bytes; // as RegQueryValueExA hands them back, with their reported count
-};
-
-StoredValue ReadValue(const std::string& path, const char* name) {
-    StoredValue value;
-    HKEY key;
-    value.status = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key);
-    if (value.status != ERROR_SUCCESS) return value;
-    char data[1024];
-    DWORD size = sizeof data;
-    value.status =
-        RegQueryValueExA(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(data), &size);
-    if (value.status == ERROR_SUCCESS) value.bytes.assign(data, size);
-    RegCloseKey(key);
-    return value;
-}
-
-std::string KeyClass(const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "(no key)";
-    char keyClass[64] = "";
-    DWORD length = sizeof keyClass;
-    RegQueryInfoKeyA(key, keyClass, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return keyClass;
-}
-
 // Removes at its end the levels of `path` that did not exist at its start, and puts back a
 // "Printer" value that the key held before.
 class RegistryScope {
   public:
-    explicit RegistryScope(const std::string& path) : path_(PathAsWineStoresIt(path)) {
-        for (size_t end = 0; end != std::string::npos;) {
-            end = path_.find('\\', end + 1);
-            const std::string level = path_.substr(0, end);
-            if (!KeyExists(level)) {
-                firstNew_ = level;
-                return;
-            }
-        }
-        saved_ = ReadValue(path_, "Printer");
+    explicit RegistryScope(const std::string& path)
+        : path_(PathAsWineStoresIt(path)), firstNew_(FirstMissingLevel(path_)) {
+        if (firstNew_.empty()) saved_ = ReadValue(path_, "Printer");
     }
     ~RegistryScope() {
         if (!firstNew_.empty()) RegDeleteTreeA(HKEY_CURRENT_USER, firstNew_.c_str());
@@ -97,43 +51,6 @@ class RegistryScope {
     StoredValue saved_;
 };
 
-// What the plug-in asked of the registry, and the failures a test makes it meet.
-struct RegistryCalls {
-    std::vector<std::string> createPaths;
-    std::set<HKEY> openKeys;
-    int strayCloses = 0;
-    int writes = 0;
-    LONG failCreate = ERROR_SUCCESS;
-    LONG failWrite = ERROR_SUCCESS;
-};
-RegistryCalls calls;
-decltype(&RegCreateKeyExA) originalCreateKey;
-decltype(&RegCloseKey) originalCloseKey;
-decltype(&RegSetValueExA) originalSetValue;
-
-LONG WINAPI CreateKeyRecorded(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options,
-                              REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
-                              LPDWORD disposition) {
-    calls.createPaths.push_back(path);
-    if (calls.failCreate != ERROR_SUCCESS) return calls.failCreate;
-    const LONG status = originalCreateKey(root, path, reserved, keyClass, options, access, security,
-                                          key, disposition);
-    if (status == ERROR_SUCCESS) calls.openKeys.insert(*key);
-    return status;
-}
-
-LONG WINAPI CloseKeyRecorded(HKEY key) {
-    if (calls.openKeys.erase(key) == 0) ++calls.strayCloses;
-    return originalCloseKey(key);
-}
-
-LONG WINAPI SetValueRecorded(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                             DWORD size) {
-    ++calls.writes;
-    if (calls.failWrite != ERROR_SUCCESS) return calls.failWrite;
-    return originalSetValue(key, name, reserved, type, data, size);
-}
-
 struct TitleCase {
     std::string title;
     std::string product;
@@ -143,23 +60,11 @@ struct TitleCase {
 // must have been closed exactly once.
 class HostPrinter : public ::testing::Test {
   protected:
-    HostPrinter()
-        : createHook_(PluginModule(), "RegCreateKeyExA", &CreateKeyRecorded),
-          closeHook_(PluginModule(), "RegCloseKey", &CloseKeyRecorded),
-          setHook_(PluginModule(), "RegSetValueExA", &SetValueRecorded) {
-        calls = RegistryCalls();
-        originalCreateKey = createHook_.Original();
-        originalCloseKey = closeHook_.Original();
-        originalSetValue = setHook_.Original();
-    }
     void SetUp() override {
-        ASSERT_TRUE(createHook_.Installed() && closeHook_.Installed() && setHook_.Installed())
+        ASSERT_TRUE(registry_.Installed())
             << "the plug-in does not import the registry functions by name";
     }
-    void TearDown() override {
-        EXPECT_TRUE(calls.openKeys.empty()) << calls.openKeys.size() << " key(s) left open";
-        EXPECT_EQ(0, calls.strayCloses) << "closed a key it had not opened";
-    }
+    void TearDown() override { registry_.ExpectEveryKeyClosedOnce(); }
 
     // Calls the function and checks what every call must leave alone: the result handle.
     void Call(const std::string& text) {
@@ -193,11 +98,8 @@ class HostPrinter : public ::testing::Test {
     }
 
     MessageBoxCatcher boxes_;
-
-  private:
-    ImportHook<decltype(&RegCreateKeyExA)> createHook_;
-    ImportHook<decltype(&RegCloseKey)> closeHook_;
-    ImportHook<decltype(&RegSetValueExA)> setHook_;
+    RegistryRecorder registry_;
+    RegistryCalls& calls = registryCalls;
 };
 
 TEST_F(HostPrinter, TitleNamesTheProductKey) {

@@ -1,6 +1,7 @@
 // The in-memory start-up record after LoadFormatPreference, called on the plug-in's own code
 // against Wine's real registry: what each stored value leaves in the record.
 #include "harness.h"
+#include "registry_helpers.h"
 
 #include "call_record.h"
 #include "format_preference.h"
@@ -14,34 +15,12 @@ const char kFormatKeyPath[] =
     "Software\\FileMaker\\FileMaker Pro\\5.5\\PlugIns\\Tesmun Plugin\\2.0v1";
 const std::string kDefaultText = "1 (###) ###-####";
 
-struct StoredValue {
-    LONG status = ERROR_FILE_NOT_FOUND;
-    DWORD type = REG_NONE;
-    std::string bytes;
-};
-
 StoredValue ReadFormatValue() {
-    StoredValue value;
-    HKEY key;
-    value.status = RegOpenKeyExA(HKEY_CURRENT_USER, kFormatKeyPath, 0, KEY_READ, &key);
-    if (value.status != ERROR_SUCCESS) return value;
-    char data[8192];
-    DWORD size = sizeof data;
-    value.status = RegQueryValueExA(key, "format_string", nullptr, &value.type,
-                                    reinterpret_cast<BYTE*>(data), &size);
-    if (value.status == ERROR_SUCCESS) value.bytes.assign(data, size);
-    RegCloseKey(key);
-    return value;
+    return ReadValue(kFormatKeyPath, "format_string");
 }
 
 void StoreFormatValue(const std::string& bytes, DWORD type) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kFormatKeyPath, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "format_string", 0, type,
-                                            reinterpret_cast<const BYTE*>(bytes.data()),
-                                            static_cast<DWORD>(bytes.size())));
-    RegCloseKey(key);
+    StoreValue(kFormatKeyPath, nullptr, "format_string", bytes, type);
 }
 
 // The record's text as a C text reads it, and its length byte.
