@@ -47,7 +47,8 @@ add_library(qv_printer SHARED
   $<TARGET_OBJECTS:qv_objects> $<TARGET_OBJECTS:qv_resources> host/QV_Printer7.def)
 set_target_properties(qv_printer PROPERTIES PREFIX "" OUTPUT_NAME "QV_Printer7" SUFFIX ".fmx")
 target_link_libraries(qv_printer PRIVATE ${QV_SYSTEM_LIBRARIES})
-target_link_options(qv_printer PRIVATE ${QV_STATIC_RUNTIME})
+# Stripped: the library that ships is the one the tests run.
+target_link_options(qv_printer PRIVATE ${QV_STATIC_RUNTIME} -s)
 
 # The host's side, shared by the bundled host and the tests.
 add_library(host_side STATIC plughost/host_side.cpp plughost/dialog_driver.cpp)

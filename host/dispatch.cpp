@@ -15,15 +15,17 @@ const int16_t kHighestHostVersion = 255;
 const int32_t kInterfaceVersion = 4;
 const int32_t kRefused = -1;
 
-void AnswerStartup() {
-    const int16_t hostVersion = currentCallRecord->hostVersion;
+// Answers into the start-up call's own record: a host call that arrives while an error box of
+// the start-up record is open takes the slot, and its record is not the one waiting for the
+// answer.
+void AnswerStartup(ExternCallRecord* record) {
+    const int16_t hostVersion = record->hostVersion;
     int32_t answer = kRefused;
     if (hostVersion >= kLowestHostVersion && hostVersion <= kHighestHostVersion) {
         LoadFormatPreference();
         answer = kInterfaceVersion;
     }
-    // Read the slot again: the error box of the start-up record runs a message loop.
-    currentCallRecord->result.answer = answer;
+    record->result.answer = answer;
 }
 
 void HandleIdle(uint8_t /*idleKind*/) {}
@@ -59,7 +61,7 @@ extern "C" void __cdecl FMExternCallProc(ExternCallRecord* record) {
     try {
         switch (record->message) {
         case kMessageStartup:
-            AnswerStartup();
+            AnswerStartup(record);
             break;
         case kMessageIdle:
             HandleIdle(record->idleKind);

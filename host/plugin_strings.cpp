@@ -3,12 +3,16 @@
 
 #include "call_record.h"
 
-int LoadPluginString(UINT id, char* buffer, int size) {
+int LoadModuleString(HINSTANCE module, UINT id, char* buffer, int size) {
     buffer[0] = '\0';
-    int length = LoadStringA(currentCallRecord->instance, id, buffer, size);
+    const int length = LoadStringA(module, id, buffer, size);
     if (length <= 0) {
         buffer[0] = '\0';
         return 0;
     }
     return length;
+}
+
+int LoadPluginString(UINT id, char* buffer, int size) {
+    return LoadModuleString(currentCallRecord->instance, id, buffer, size);
 }

@@ -15,6 +15,7 @@ class GlobalBlock {
 
     // A fixed, zero-filled block; fixed memory's handle is its address.
     bool Allocate(SIZE_T size) {
+        if (block_ != nullptr) GlobalFree(block_);
         block_ = GlobalAlloc(GMEM_ZEROINIT, size);
         return block_ != nullptr;
     }

@@ -58,9 +58,12 @@ class PrinterHandle {
 
     // An empty name opens the local print server, which takes no defaults.
     bool Open(char* name) {
-        if (name[0] == '\0') return OpenPrinterA(nullptr, &handle_, nullptr) != 0;
         PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-        return OpenPrinterA(name, &handle_, &defaults) != 0;
+        const BOOL opened = name[0] == '\0' ? OpenPrinterA(nullptr, &handle_, nullptr)
+                                            : OpenPrinterA(name, &handle_, &defaults);
+        // Whatever a failed open left in the handle is not ours to close.
+        if (!opened) handle_ = nullptr;
+        return opened != 0;
     }
     HANDLE Get() const { return handle_; }
 
@@ -149,15 +152,18 @@ const char* StoreEditedDefaults(char* name, DevmodeField field, int16_t value) {
 void ChangePrinterDefault(HostHandle argumentHandle, HostHandle resultHandle, DevmodeField field) {
     // Held from before the first read until the result is written.
     ArgumentLock lock(argumentHandle);
-    // Zero-filled beyond the text: Wine passes an ANSI broadcast's text on as if it were wide,
-    // and reads it up to a double zero byte.
-    char name[kArgumentCap + 1] = {};
+    // Zero-filled beyond the text, with room for a wide terminator after the longest name:
+    // Wine passes an ANSI broadcast's text on as if it were wide, up to a double zero byte.
+    struct {
+        char text[kArgumentCap + 1];
+        char wideTerminator[2];
+    } name = {};
     char valueText[kArgumentCap + 1];
-    GetTextArgument(argumentHandle, 1, name);
+    GetTextArgument(argumentHandle, 1, name.text);
     GetTextArgument(argumentHandle, 2, valueText);
     const int16_t value = DecimalFieldValue(valueText);
 
-    SetResultString(resultHandle, StoreEditedDefaults(name, field, value));
+    SetResultString(resultHandle, StoreEditedDefaults(name.text, field, value));
 }
 
 } // namespace

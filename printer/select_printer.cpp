@@ -76,10 +76,8 @@ std::string JoinedPrinterNames(HGLOBAL devNames) {
 void SelectPrinter(HostHandle argumentHandle, HostHandle resultHandle) {
     // Read before the dialog opens: the handle is not held locked while the dialog runs.
     char defaultText[kDefaultTextCap + 1];
-    int32_t length = 0;
-    GetArgument(argumentHandle, 1, kDefaultTextCap, defaultText, &length);
-    // Kept with its length: a zero byte inside argument 1 does not cut the answer short.
-    std::string result(defaultText, static_cast<size_t>(length));
+    GetTextArgument(argumentHandle, 1, defaultText);
+    std::string result = defaultText;
 
     PRINTDLGA dialog = {};
     dialog.lStructSize = sizeof dialog;

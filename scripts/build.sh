@@ -1,16 +1,29 @@
 # Sourced by the run scripts: configures and builds the cross build in build/ and the native
-# build in build-native/.
+# build in build-native/. A failed build stops the run, showing the end of its log.
+
+run_build_step() {
+  local log=$1
+  shift
+  if ! "$@" >"$log" 2>&1; then
+    grep -E -B2 -A8 '(error|warning):|Error ' "$log" | head -n 80 || tail -n 40 "$log"
+    echo "[build] failed: $*" >&2
+    return 1
+  fi
+}
 
 build_native() {
   echo "[build] native text routines (sanitizers, fuzzers, benchmark) in build-native/"
-  CC=clang CXX=clang++ cmake -S . -B build-native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build-native -j "$(nproc)" >/dev/null
+  mkdir -p build-native
+  run_build_step build-native/configure.log \
+    env CC=clang CXX=clang++ cmake -S . -B build-native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  run_build_step build-native/build.log cmake --build build-native -j "$(nproc)"
 }
 
 build_windows() {
   echo "[build] QV_Printer7.fmx, plughost.exe and the Wine tests in build/"
-  cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-    -DQV_NATIVE_DIR="$PWD/build-native" >/dev/null
-  cmake --build build -j "$(nproc)" 2>&1 | grep -E '(error|warning):|Error [0-9]' || true
-  test -f build/QV_Printer7.fmx
+  mkdir -p build
+  run_build_step build/configure.log \
+    cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
+    -DQV_NATIVE_DIR="$PWD/build-native"
+  run_build_step build/build.log cmake --build build -j "$(nproc)"
 }

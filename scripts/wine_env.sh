@@ -10,13 +10,22 @@ wine_env_start() {
   rmdir "$WINE_ENV_PREFIX" # wine wants to create the folder itself
   export WINEPREFIX=$WINE_ENV_PREFIX
 
-  # A display of our own: the first free number from 90 up.
+  # A display of our own: the first number from 90 up that a new Xvfb can take (another run
+  # may be starting one at the same moment), once its socket is there.
   local display=90
-  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+  while :; do
+    if [ ! -e "/tmp/.X11-unix/X$display" ] && [ ! -e "/tmp/.X$display-lock" ]; then
+      Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+      WINE_ENV_XVFB=$!
+      for _ in $(seq 1 50); do
+        [ -S "/tmp/.X11-unix/X$display" ] && break
+        kill -0 "$WINE_ENV_XVFB" 2>/dev/null || break
+        sleep 0.1
+      done
+      [ -S "/tmp/.X11-unix/X$display" ] && kill -0 "$WINE_ENV_XVFB" 2>/dev/null && break
+    fi
     display=$((display + 1))
   done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  WINE_ENV_XVFB=$!
   export DISPLAY=":$display"
   trap wine_env_stop EXIT
 
@@ -43,6 +52,12 @@ REG
 wine_env_stop() {
   if [ -n "${WINE_ENV_PREFIX:-}" ]; then
     WINEPREFIX=$WINE_ENV_PREFIX wineserver -k >/dev/null 2>&1 || true
+    # The wineserver's socket folder is named after the prefix's device and inode.
+    local server
+    server=$(printf 'server-%x-%x' "0x$(stat -c %D "$WINE_ENV_PREFIX")" "$(stat -c %i "$WINE_ENV_PREFIX")")
+    for folder in /tmp/wine-*/"$server" /tmp/.wine-"$(id -u)"/"$server"; do
+      [ -d "$folder" ] && rm -rf "$folder" && rmdir "$(dirname "$folder")" 2>/dev/null
+    done
     rm -rf "$WINE_ENV_PREFIX"
     WINE_ENV_PREFIX=
   fi
@@ -50,4 +65,5 @@ wine_env_stop() {
     kill "$WINE_ENV_XVFB" >/dev/null 2>&1 || true
     WINE_ENV_XVFB=
   fi
+  return 0
 }

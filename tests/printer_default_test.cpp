@@ -81,7 +81,18 @@ struct Block {
     UINT flags;
 };
 
+// How the plug-in asked for a printer: the name (null for the print server) and the access it
+// asked for (0 when it passed no defaults).
+struct OpenRequest {
+    bool named;
+    std::string name;
+    bool withDefaults;
+    DWORD access;
+    bool defaultsEmpty; // no data type and no DEVMODE in the defaults
+};
+
 struct Seen {
+    std::vector<OpenRequest> openRequests;
     std::vector<HANDLE> opened;
     std::map<HANDLE, int> closes;
     std::vector<Block> blocks;
@@ -109,6 +120,10 @@ struct Originals {
 } original;
 
 BOOL WINAPI SpyOpenPrinter(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaults) {
+    seen.openRequests.push_back(
+        {name != nullptr, name != nullptr ? name : "", defaults != nullptr,
+         defaults != nullptr ? defaults->DesiredAccess : 0,
+         defaults != nullptr && defaults->pDatatype == nullptr && defaults->pDevMode == nullptr});
     const BOOL opened = original.openPrinter(name, handle, defaults);
     if (opened) seen.opened.push_back(*handle);
     // A stale error that only a cleared last-error code keeps from passing the size query.
@@ -595,6 +610,27 @@ TEST_F(PrinterDefaults, FailuresReleaseEverythingAndAnnounceNothing) {
             ExpectHeldLocked(outcome, where);
             ExpectSameDevmode(saved_, StoredDevmode(), where + ", stored after a failure");
         }
+    }
+}
+
+TEST_F(PrinterDefaults, OpensThePrinterForFullAccessAndTheServerWithoutDefaults) {
+    {
+        SpoolerSpy spy;
+        CallFunction(5, "PDF|1");
+        ASSERT_EQ(1u, seen.openRequests.size());
+        const OpenRequest& open = seen.openRequests[0];
+        EXPECT_TRUE(open.named && open.name == "PDF") << open.name;
+        EXPECT_TRUE(open.withDefaults && open.defaultsEmpty);
+        // Changing the defaults of every user needs the administrator's right.
+        EXPECT_EQ(static_cast<DWORD>(PRINTER_ALL_ACCESS), open.access);
+        Store(saved_);
+    }
+    {
+        SpoolerSpy spy;
+        CallFunction(5, "|1");
+        ASSERT_EQ(1u, seen.openRequests.size());
+        EXPECT_FALSE(seen.openRequests[0].named) << "an empty name opens the local print server";
+        EXPECT_FALSE(seen.openRequests[0].withDefaults);
     }
 }
 

@@ -64,3 +64,37 @@ TEST(Reentrancy, CallDuringTheAboutBox) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox) {
+    // The record's key without its value makes start-up show "error 2" and wait for the user.
+    const char kRecordKey[] =
+        "Software\\FileMaker\\FileMaker Pro\\5.5\\PlugIns\\Tesmun Plugin\\2.0v1";
+    RegDeleteTreeA(HKEY_CURRENT_USER, kRecordKey);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kRecordKey, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegCloseKey(key);
+
+    hostside::CallRecord idle(PluginModule());
+    idle.SetMessage(hostside::kMessageIdle);
+    uint8_t idleBefore[hostside::offsets::kRecordSize];
+    std::memcpy(idleBefore, idle.Bytes(), sizeof idleBefore);
+    std::string boxText;
+    hostside::DialogWatch watch([&](HWND box) {
+        boxText = hostside::MessageBoxText(box);
+        // The host idles while the box waits for its user.
+        hostside::CallEntryPoint(PluginEntry(), idle.Bytes());
+        hostside::PressButton(box, IDOK);
+    });
+    const int32_t answer = Startup(4);
+
+    EXPECT_EQ("error 2", boxText);
+    EXPECT_EQ(4, answer) << "start-up's answer went elsewhere";
+    EXPECT_EQ(0, std::memcmp(idleBefore, idle.Bytes(), sizeof idleBefore))
+        << "the idle message's record received start-up's answer";
+    RegDeleteTreeA(HKEY_CURRENT_USER, kRecordKey);
+}
+
+} // namespace

@@ -227,7 +227,7 @@ TEST_F(SelectPrinter, WithoutAChoiceAnswersArgumentOneAndOpensOnTheDefaultPrinte
         {"cancel, no argument", "", Cancel, ""},
         {"cancel, argument 1 empty", "|second", Cancel, ""},
         {"cancel, argument 1 set", "PDF", Cancel, "PDF"},
-        {"cancel, zero byte inside", std::string("a\0b|x", 5), Cancel, std::string("a\0b", 3)},
+        {"cancel, zero byte inside", std::string("a\0b|x", 5), Cancel, "a"},
         {"close box, another printer named", "QVTest2|x", CloseBox, "QVTest2"},
         {"cancel, 255 bytes", exact, Cancel, exact},
         {"cancel, 255 bytes then |", exact + "|", Cancel, ""},

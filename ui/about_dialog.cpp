@@ -24,28 +24,22 @@ HBRUSH WhiteBrush() {
     return whiteBrush;
 }
 
-// The picture's bitmap, noted while the dialog is destroyed (see ReleaseLeftoverPicture).
-HBITMAP shownPicture = nullptr;
-
-BOOL CALLBACK NotePicture(HWND control, LPARAM) {
+// The picture control loads its bitmap from the template itself. Wine's control never deletes
+// it (some 400 KB a showing), Windows' does; taking the bitmap out of the control before it is
+// destroyed makes it ours on both, and it is deleted here.
+BOOL CALLBACK ReleasePicture(HWND control, LPARAM) {
     if ((GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) return TRUE;
-    shownPicture = reinterpret_cast<HBITMAP>(SendMessageA(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(
+        SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(nullptr)));
+    if (picture != nullptr) DeleteObject(picture);
     return FALSE;
 }
 
-// The picture control loads the bitmap from the template itself. Windows deletes it again with
-// the control; Wine's control keeps it, some 400 KB a showing. A bitmap that is still alive
-// once the dialog has gone is therefore deleted here; one that the control already deleted is
-// no longer a bitmap and is left alone.
-void ReleaseLeftoverPicture() {
-    if (shownPicture != nullptr && GetObjectType(shownPicture) == OBJ_BITMAP)
-        DeleteObject(shownPicture);
-    shownPicture = nullptr;
-}
-
+// The strings come from the module the dialog was made from, whatever record the slot holds.
 void SetLineFromString(HWND dialog, int lineId, UINT stringId) {
     char text[kLineBufferSize];
-    LoadPluginString(stringId, text, sizeof text);
+    const HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+    LoadModuleString(module, stringId, text, sizeof text);
     SetDlgItemTextA(dialog, lineId, text);
 }
 
@@ -62,7 +56,6 @@ void ShowAboutDialog() {
     // Read before the dialog exists: a host call during its loop may replace the record.
     HINSTANCE instance = currentCallRecord->instance;
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDlgProc, 0);
-    ReleaseLeftoverPicture();
 }
 
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -77,7 +70,7 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         if (wParam == IDOK) EndDialog(dialog, IDOK);
         return FALSE;
     case WM_DESTROY:
-        EnumChildWindows(dialog, NotePicture, 0);
+        EnumChildWindows(dialog, ReleasePicture, 0);
         return FALSE;
     case WM_CLOSE:
         // The dialog has no close box; a close request becomes a cancel, which is ignored.
