@@ -1,54 +1,34 @@
 # The cross build: the plug-in library, the bundled host and the test programs.
 enable_language(RC)
 
-set(QV_PLUGIN_SOURCES
-  ${QV_TEXT_SOURCES}
-  host/arguments.cpp
-  host/dispatch.cpp
-  host/error_box.cpp
-  host/format_preference.cpp
-  host/plugin_strings.cpp
-  host/version_text.cpp
-  printer/host_printer.cpp
-  printer/select_printer.cpp
-  printer/printer_default.cpp
-  ui/about_dialog.cpp
-)
-set(QV_SYSTEM_LIBRARIES user32 gdi32 advapi32 winspool comdlg32 kernel32)
-
-# Nothing but Windows system libraries may be imported: the compiler's runtime goes inside.
-set(QV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
-
 # Everything goes to the top of the build folder, so tests and the bundled host find the
 # library beside them.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-add_library(qv_objects OBJECT ${QV_PLUGIN_SOURCES})
-target_compile_options(qv_objects PRIVATE ${QV_WARNINGS})
-target_include_directories(qv_objects PUBLIC host printer ui resources)
-
-# The about box's picture and icon are drawn by code at build time.
-set(QV_ARTWORK_DIR ${CMAKE_BINARY_DIR}/artwork)
-add_custom_command(
-  OUTPUT ${QV_ARTWORK_DIR}/about.bmp ${QV_ARTWORK_DIR}/plugin.ico
-  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/resources/make_artwork.py ${QV_ARTWORK_DIR}
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_artwork.py
-  COMMENT "Drawing the about box picture and the icon")
-add_custom_target(qv_artwork DEPENDS ${QV_ARTWORK_DIR}/about.bmp ${QV_ARTWORK_DIR}/plugin.ico)
-set_source_files_properties(resources/plugin.rc PROPERTIES
-  OBJECT_DEPENDS "${QV_ARTWORK_DIR}/about.bmp;${QV_ARTWORK_DIR}/plugin.ico;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
-
-add_library(qv_resources OBJECT resources/plugin.rc)
-target_include_directories(qv_resources PRIVATE resources ${QV_ARTWORK_DIR})
-add_dependencies(qv_resources qv_artwork)
-
-add_library(qv_printer SHARED
-  $<TARGET_OBJECTS:qv_objects> $<TARGET_OBJECTS:qv_resources> host/QV_Printer7.def)
-set_target_properties(qv_printer PROPERTIES PREFIX "" OUTPUT_NAME "QV_Printer7" SUFFIX ".fmx")
-target_link_libraries(qv_printer PRIVATE ${QV_SYSTEM_LIBRARIES})
-# Stripped: the library that ships is the one the tests run.
-target_link_options(qv_printer PRIVATE ${QV_STATIC_RUNTIME} -s)
+# The library itself is built with the win32 thread model of MinGW-w64 where that compiler is
+# at hand: the posix model (which GoogleTest needs for std::mutex) brings in a thread runtime
+# that imports functions Windows XP lacks, and the host versions this plug-in serves run there.
+# The tests link the same code built here.
+find_program(QV_WIN32_MODEL_COMPILER i686-w64-mingw32-g++-win32)
+if(CMAKE_CROSSCOMPILING AND QV_WIN32_MODEL_COMPILER)
+  set(QV_LIBRARY_BUILT_ELSEWHERE ON)
+endif()
+include(cmake/plugin_library.cmake)
+if(QV_LIBRARY_BUILT_ELSEWHERE)
+  include(ExternalProject)
+  ExternalProject_Add(qv_printer_win32_model
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/library
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-mingw32-win32.cmake
+      -DQV_LIBRARY_ONLY=ON -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_if_different
+      <BINARY_DIR>/QV_Printer7.fmx ${CMAKE_BINARY_DIR}/QV_Printer7.fmx
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/QV_Printer7.fmx)
+  add_custom_target(qv_printer DEPENDS qv_printer_win32_model)
+endif()
+set(QV_LIBRARY_FILE ${CMAKE_BINARY_DIR}/QV_Printer7.fmx)
 
 # The host's side, shared by the bundled host and the tests.
 add_library(host_side STATIC plughost/host_side.cpp plughost/dialog_driver.cpp)

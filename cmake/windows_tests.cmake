@@ -43,7 +43,7 @@ find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 file(GLOB QV_BINARY_CHECKS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/check_*.py)
 foreach(check ${QV_BINARY_CHECKS})
   get_filename_component(name ${check} NAME_WE)
-  add_test(NAME ${name} COMMAND ${SYSTEM_PYTHON3} ${check} $<TARGET_FILE:qv_printer>)
+  add_test(NAME ${name} COMMAND ${SYSTEM_PYTHON3} ${check} ${QV_LIBRARY_FILE})
 endforeach()
 add_test(NAME artwork COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/resources/test_artwork.py)
 

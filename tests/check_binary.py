@@ -11,6 +11,30 @@ PLUGIN = None
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "winspool.drv",
                "comdlg32.dll", "msvcrt.dll"}
+# Every function the library may import: each exists on Windows XP, where the host versions that
+# this plug-in serves run. A new import belongs here only once it is known to exist there.
+XP_IMPORTS = {
+    "advapi32.dll": {"RegCloseKey", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA"},
+    "comdlg32.dll": {"PrintDlgA"},
+    "gdi32.dll": {"CreateSolidBrush", "DeleteObject", "GetObjectA", "SetBkColor", "SetBkMode",
+                  "SetTextColor"},
+    "kernel32.dll": {
+        "CloseHandle", "CreateSemaphoreW", "DeleteCriticalSection", "EnterCriticalSection",
+        "FreeLibrary", "GetCurrentThreadId", "GetLastError", "GetModuleHandleA",
+        "GetModuleHandleW", "GetProcAddress", "GlobalAlloc", "GlobalFree", "GlobalLock",
+        "GlobalSize", "GlobalUnlock", "InitializeCriticalSection", "IsDBCSLeadByte",
+        "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA", "LoadLibraryW",
+        "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "Sleep", "TlsAlloc", "TlsFree",
+        "TlsGetValue", "TlsSetValue", "VirtualAlloc", "VirtualFree", "VirtualProtect",
+        "VirtualQuery", "WaitForSingleObject", "WideCharToMultiByte"},
+    "user32.dll": {
+        "DialogBoxParamA", "EndDialog", "EnumChildWindows", "GetActiveWindow", "GetDlgCtrlID",
+        "GetDlgItem", "GetWindowLongA", "GetWindowTextA", "GetWindowTextLengthA", "LoadStringA",
+        "MessageBoxA", "PostMessageA", "SendMessageA", "SendMessageTimeoutA", "SetDlgItemTextA",
+        "SetFocus", "wsprintfA"},
+    "winspool.drv": {"ClosePrinter", "DocumentPropertiesA", "GetPrinterA", "OpenPrinterA",
+                     "SetPrinterA"},
+}
 GERMAN = 1031
 ENGLISH_US = 1033
 STRINGS = {
@@ -69,6 +93,15 @@ class Library(unittest.TestCase):
     def test_imports_windows_system_libraries_only(self):
         imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertLessEqual(imported, SYSTEM_DLLS, imported - SYSTEM_DLLS)
+
+    def test_imports_only_functions_that_windows_xp_has(self):
+        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+            dll = entry.dll.decode().lower()
+            if dll == "msvcrt.dll":
+                continue  # the system's C runtime, on every Windows
+            names = {imported.name.decode() for imported in entry.imports}
+            self.assertLessEqual(names, XP_IMPORTS.get(dll, set()),
+                                 "%s: %s" % (dll, names - XP_IMPORTS.get(dll, set())))
 
     def test_string_table(self):
         table = string_table(self.pe)

@@ -1,0 +1,48 @@
+# The plug-in library's code and resources, and the library itself unless another build makes
+# it (see windows_build.cmake).
+set(QV_PLUGIN_SOURCES
+  ${QV_TEXT_SOURCES}
+  host/arguments.cpp
+  host/dispatch.cpp
+  host/error_box.cpp
+  host/format_preference.cpp
+  host/plugin_strings.cpp
+  host/version_text.cpp
+  printer/host_printer.cpp
+  printer/select_printer.cpp
+  printer/printer_default.cpp
+  ui/about_dialog.cpp
+)
+set(QV_SYSTEM_LIBRARIES user32 gdi32 advapi32 winspool comdlg32 kernel32)
+
+# Nothing but Windows system libraries may be imported: the compiler's runtime goes inside.
+set(QV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+add_library(qv_objects OBJECT ${QV_PLUGIN_SOURCES})
+target_compile_options(qv_objects PRIVATE ${QV_WARNINGS})
+target_include_directories(qv_objects PUBLIC host printer ui resources)
+
+# The about box's picture and icon are drawn by code at build time.
+set(QV_ARTWORK_DIR ${CMAKE_BINARY_DIR}/artwork)
+add_custom_command(
+  OUTPUT ${QV_ARTWORK_DIR}/about.bmp ${QV_ARTWORK_DIR}/plugin.ico
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/resources/make_artwork.py ${QV_ARTWORK_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_artwork.py
+  COMMENT "Drawing the about box picture and the icon")
+add_custom_target(qv_artwork DEPENDS ${QV_ARTWORK_DIR}/about.bmp ${QV_ARTWORK_DIR}/plugin.ico)
+set_source_files_properties(resources/plugin.rc PROPERTIES
+  OBJECT_DEPENDS "${QV_ARTWORK_DIR}/about.bmp;${QV_ARTWORK_DIR}/plugin.ico;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+
+add_library(qv_resources OBJECT resources/plugin.rc)
+target_include_directories(qv_resources PRIVATE resources ${QV_ARTWORK_DIR})
+add_dependencies(qv_resources qv_artwork)
+
+if(NOT QV_LIBRARY_BUILT_ELSEWHERE)
+  add_library(qv_printer SHARED
+    $<TARGET_OBJECTS:qv_objects> $<TARGET_OBJECTS:qv_resources> host/QV_Printer7.def)
+  set_target_properties(qv_printer PROPERTIES PREFIX "" OUTPUT_NAME "QV_Printer7" SUFFIX ".fmx")
+  target_link_libraries(qv_printer PRIVATE ${QV_SYSTEM_LIBRARIES})
+  # Stripped: the library that ships is the one the tests run.
+  target_link_options(qv_printer PRIVATE ${QV_STATIC_RUNTIME} -s)
+
+endif()
