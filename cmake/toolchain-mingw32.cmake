@@ -1,16 +1,9 @@
-# Cross build of the 32-bit Windows plug-in and its test programs with MinGW-w64.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+# Cross build of the 32-bit Windows plug-in's tests, bundled host and tools with MinGW-w64.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw32-target.cmake)
 
 # The posix thread model: GoogleTest needs std::mutex, which the win32 model lacks.
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # ctest runs the Windows test programs under Wine.
 find_program(WINE_PROGRAM wine REQUIRED)

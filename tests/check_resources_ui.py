@@ -7,6 +7,8 @@ import unittest
 
 import pefile
 
+from check_binary import resources
+
 PLUGIN = None
 
 GERMAN = 1031
@@ -31,19 +33,6 @@ ABOUT_CONTROLS = [
      (101, 171, 50, 14), "OK"),
     (-1, STATIC, WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_REALSIZEIMAGE, 0, (0, 0, 251, 166), 107),
 ]
-
-
-def resources(pe, type_id):
-    """[(name id, language, data bytes)] of every resource of one type."""
-    found = []
-    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        if entry.id != type_id:
-            continue
-        for name in entry.directory.entries:
-            for lang in name.directory.entries:
-                rva, size = lang.data.struct.OffsetToData, lang.data.struct.Size
-                found.append((name.id, lang.id, pe.get_data(rva, size)))
-    return found
 
 
 class Reader:
@@ -102,7 +91,7 @@ class AboutResources(unittest.TestCase):
         cls.pe = pefile.PE(PLUGIN)
 
     def only(self, type_name):
-        found = resources(self.pe, pefile.RESOURCE_TYPE[type_name])
+        found = list(resources(self.pe, pefile.RESOURCE_TYPE[type_name]))
         self.assertEqual(len(found), 1, [(n, lang) for n, lang, _ in found])
         return found[0]
 
