@@ -65,6 +65,12 @@ class Calls(unittest.TestCase):
                 self.assertEqual(code, 0, output)
                 self.assertIn("result (21 bytes): DO-Dezevad Azuzev 2.3\n", output)
 
+    def test_bytes_that_would_not_print_are_escaped(self):
+        # A cancelled print-setup dialog answers its argument as it came.
+        code, output = plughost("--cancel", plugin(), "call", "2", "tab\there\\")
+        self.assertEqual(code, 0, output)
+        self.assertIn("result (9 bytes): tab\\x09here\\\\\n", output)
+
     def test_an_untouched_result_is_reported_as_no_result(self):
         code, output = plughost(plugin(), "call", "99", "x")
         self.assertEqual(code, 0, output)
