@@ -14,6 +14,7 @@ namespace {
 const char kFormatKeyPath[] =
     "Software\\FileMaker\\FileMaker Pro\\5.5\\PlugIns\\Tesmun Plugin\\2.0v1";
 const char kFormatValueName[] = "format_string";
+
 void ShowRegistryError(LONG status) {
     ShowErrorBox(IDS_ERROR_CAPTION, status);
 }
