@@ -6,6 +6,7 @@ set(QV_PLUGIN_SOURCES
   host/dispatch.cpp
   host/error_box.cpp
   host/format_preference.cpp
+  host/host_services.cpp
   host/plugin_strings.cpp
   host/version_text.cpp
   printer/host_printer.cpp

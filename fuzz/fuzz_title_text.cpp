@@ -47,7 +47,14 @@ std::string ReplaceAll(std::string text, const std::string& piece, const std::st
 std::string ModelProductName(const std::string& title, LeadByteTest isLead) {
     std::string name = title;
     const size_t cut = FindAtBoundary(title, "- [", 0, isLead);
-    if (cut != std::string::npos && cut > 2) name = title.substr(0, cut - 1);
+    if (cut != std::string::npos && cut > 2) {
+        // The whole character before the match goes, one byte or two.
+        const std::vector<bool> starts = CharacterStarts(title, isLead);
+        size_t previous = cut - 1;
+        while (!starts[previous])
+            --previous;
+        name = title.substr(0, previous);
+    }
     name = ReplaceAll(name, "Developer", "Pro", isLead);
     return ReplaceAll(name, " Advanced", "", isLead);
 }

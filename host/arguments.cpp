@@ -2,6 +2,7 @@
 #include "arguments.h"
 
 #include "argument_scan.h"
+#include "host_services.h"
 
 #include <cstring>
 
@@ -12,17 +13,17 @@ void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* 
     if (argumentHandle == nullptr) return;
 
     // The size is asked before the block is locked; the block is read only while locked.
-    const uint32_t size = currentCallRecord->handleSize(argumentHandle);
-    currentCallRecord->prepareHandle(argumentHandle);
-    currentCallRecord->lockHandle(argumentHandle);
+    const uint32_t size = HostHandleSize(argumentHandle);
+    HostPrepareHandle(argumentHandle);
+    HostLockHandle(argumentHandle);
     *length = ScanArgument(*argumentHandle, size, number, cap, destination);
-    currentCallRecord->unlockHandle(argumentHandle);
+    HostUnlockHandle(argumentHandle);
 }
 
 void SetResultText(HostHandle resultHandle, const char* bytes, uint32_t length) {
     if (resultHandle == nullptr) return;
-    currentCallRecord->resizeHandle(resultHandle, length);
-    if (currentCallRecord->lastHandleError() != 0) return;
+    HostResizeHandle(resultHandle, length);
+    if (HostLastHandleError() != 0) return;
     // A resized block is written at once, without locking it.
     if (length > 0) std::memcpy(*resultHandle, bytes, length);
 }

@@ -11,14 +11,9 @@ static_assert(sizeof(void*) == 4, "the host's call record is a 32-bit boundary f
 // A host handle points at a word that holds the current address of a movable block.
 typedef char** HostHandle;
 
-// The host's handle services use the stdcall convention; only the return values named here are
-// used. lastHandleError's status is 16 bits wide, so only the low word of its answer counts.
-typedef void(WINAPI* ResizeHandleProc)(HostHandle handle, uint32_t newSize);
-typedef uint32_t(WINAPI* HandleSizeProc)(HostHandle handle);
-typedef void(WINAPI* PrepareHandleProc)(HostHandle handle);
-typedef void(WINAPI* LockHandleProc)(HostHandle handle);
-typedef void(WINAPI* UnlockHandleProc)(HostHandle handle);
-typedef int16_t(WINAPI* LastHandleErrorProc)();
+// The address of one of the host's handle services. They are called only through
+// host_services.h, which copes with either calling convention; the record says nothing of it.
+typedef const void* HostService;
 
 enum HostMessage : uint8_t {
     kMessageStartup = 0,
@@ -43,14 +38,14 @@ struct ExternCallRecord {
         HostHandle handle;
     } result;
     uint8_t hostOwned28[8];
-    ResizeHandleProc resizeHandle;
-    HandleSizeProc handleSize;
+    HostService resizeHandle;  // (handle, new size in bytes)
+    HostService handleSize;    // (handle): the block's size, 32 bits
     uint8_t hostOwned44[4];
-    PrepareHandleProc prepareHandle;
-    LockHandleProc lockHandle;
-    UnlockHandleProc unlockHandle;
+    HostService prepareHandle; // (handle), just before it is locked for reading
+    HostService lockHandle;    // (handle)
+    HostService unlockHandle;  // (handle)
     uint8_t hostOwned60[8];
-    LastHandleErrorProc lastHandleError;
+    HostService lastHandleError; // (): 16-bit status of the last handle operation, 0 success
 };
 
 static_assert(offsetof(ExternCallRecord, hostVersion) == 0, "hostVersion");
@@ -69,6 +64,7 @@ static_assert(offsetof(ExternCallRecord, unlockHandle) == 56, "unlockHandle");
 static_assert(offsetof(ExternCallRecord, lastHandleError) == 68, "lastHandleError");
 static_assert(sizeof(ExternCallRecord) == 72, "the plug-in reads nothing beyond byte 71");
 
-// The record of the latest call. Every service and the instance are read through it at the
-// moment of use: a call that arrives during a modal dialog replaces it.
+// The record of the call under way. Every service and the instance are read through it at the
+// moment of use. A call that arrives while an earlier one waits in a modal loop holds it while
+// it runs; the entry point then puts the earlier call's record back.
 extern ExternCallRecord* currentCallRecord;

@@ -30,6 +30,23 @@ void AnswerStartup(ExternCallRecord* record) {
 
 void HandleIdle(uint8_t /*idleKind*/) {}
 
+// Holds the slot for one call and gives it back when the call returns. A call that arrives
+// while an earlier one waits in a modal loop (a dialog, the error box, the broadcast) has the
+// slot only while it runs; the host may release its record as soon as it returns, so the
+// earlier call must finish with its own record, which is still alive.
+class CallRecordSlot {
+  public:
+    explicit CallRecordSlot(ExternCallRecord* record) : outer_(currentCallRecord) {
+        currentCallRecord = record;
+    }
+    ~CallRecordSlot() { currentCallRecord = outer_; }
+    CallRecordSlot(const CallRecordSlot&) = delete;
+    CallRecordSlot& operator=(const CallRecordSlot&) = delete;
+
+  private:
+    ExternCallRecord* outer_;
+};
+
 } // namespace
 
 void DispatchFunction(uint32_t functionNumber, HostHandle argumentHandle, HostHandle resultHandle) {
@@ -55,7 +72,7 @@ void DispatchFunction(uint32_t functionNumber, HostHandle argumentHandle, HostHa
 }
 
 extern "C" void __cdecl FMExternCallProc(ExternCallRecord* record) {
-    currentCallRecord = record;
+    const CallRecordSlot slot(record);
     // No C++ exception may reach the host: one that escapes an operation (only an allocation
     // failure can throw) ends the call as if the operation had returned.
     try {

@@ -30,6 +30,7 @@ int16_t DecimalFieldValue(const char* text) {
         value = value * 10u + static_cast<uint32_t>(*text - '0');
     if (negative) value = 0u - value;
 
-    const uint32_t low = value & 0xFFFFu;
-    return static_cast<int16_t>(low >= 0x8000u ? static_cast<int32_t>(low) - 0x10000 : low);
+    // The low 16 bits as a signed number, worked out in signed arithmetic on both branches.
+    const int32_t low = static_cast<int32_t>(value & 0xFFFFu);
+    return static_cast<int16_t>(low >= 0x8000 ? low - 0x10000 : low);
 }

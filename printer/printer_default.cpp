@@ -3,6 +3,7 @@
 
 #include "arguments.h"
 #include "decimal_value.h"
+#include "host_services.h"
 #include "global_block.h"
 
 #include <windows.h>
@@ -34,10 +35,10 @@ const DevmodeField kCopies = {offsetof(DEVMODEA, dmCopies), DM_COPIES};
 class ArgumentLock {
   public:
     explicit ArgumentLock(HostHandle handle) : handle_(handle) {
-        if (handle_ != nullptr) currentCallRecord->lockHandle(handle_);
+        if (handle_ != nullptr) HostLockHandle(handle_);
     }
     ~ArgumentLock() {
-        if (handle_ != nullptr) currentCallRecord->unlockHandle(handle_);
+        if (handle_ != nullptr) HostUnlockHandle(handle_);
     }
     ArgumentLock(const ArgumentLock&) = delete;
     ArgumentLock& operator=(const ArgumentLock&) = delete;

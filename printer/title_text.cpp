@@ -8,17 +8,29 @@ namespace {
 const char kProductKeyRoot[] = "Software\\FileMaker\\";
 const char kPreferencesLeaf[] = "\\Preferences";
 
+// How many bytes the character at `position` takes: two for a lead byte with a byte after it.
+size_t CharacterLength(const std::string& text, size_t position, LeadByteTest isLeadByte) {
+    const bool doubleByte =
+        isLeadByte(static_cast<unsigned char>(text[position])) && position + 1 < text.size();
+    return doubleByte ? 2 : 1;
+}
+
 // The position of the first `piece` in `text` at or after `from` (a character boundary), found
-// one whole character at a time so that a match never begins on a trailing byte.
+// one whole character at a time so that a match never begins on a trailing byte. When
+// `previous` is given it receives where the character before the match begins (the match's own
+// position when nothing stands before it since `from`).
 size_t FindOnCharacterBoundary(const std::string& text, size_t from, const char* piece,
-                               LeadByteTest isLeadByte) {
+                               LeadByteTest isLeadByte, size_t* previous = nullptr) {
     const size_t pieceLength = std::strlen(piece);
     size_t position = from;
+    size_t before = from;
     while (position < text.size()) {
-        if (text.compare(position, pieceLength, piece) == 0) return position;
-        const bool doubleByte =
-            isLeadByte(static_cast<unsigned char>(text[position])) && position + 1 < text.size();
-        position += doubleByte ? 2 : 1;
+        if (text.compare(position, pieceLength, piece) == 0) {
+            if (previous != nullptr) *previous = before;
+            return position;
+        }
+        before = position;
+        position += CharacterLength(text, position, isLeadByte);
     }
     return std::string::npos;
 }
@@ -43,11 +55,14 @@ std::string ReplaceEvery(const std::string& text, const char* from, const char* 
 } // namespace
 
 std::string ProductNameFromTitle(const std::string& title, LeadByteTest isLeadByte) {
-    // A document window's title reads "<product> - [<file>]": the blank before the bracket
-    // goes with it. A "- [" within the first three bytes cannot follow a product name.
-    const size_t bracket = FindOnCharacterBoundary(title, 0, "- [", isLeadByte);
+    // A document window's title reads "<product> - [<file>]": the character before the
+    // bracket (normally a blank) goes with it, both bytes of it when it is a double-byte one,
+    // since a lone lead byte would join the key path's next backslash into one character. A "- ["
+    // within the first three bytes cannot follow a product name.
+    size_t previous = 0;
+    const size_t bracket = FindOnCharacterBoundary(title, 0, "- [", isLeadByte, &previous);
     std::string product = title;
-    if (bracket != std::string::npos && bracket > 2) product.resize(bracket - 1);
+    if (bracket != std::string::npos && bracket > 2) product.resize(previous);
 
     product = ReplaceEvery(product, "Developer", "Pro", isLeadByte);
     return ReplaceEvery(product, " Advanced", "", isLeadByte);

@@ -125,7 +125,8 @@ TEST_F(HostPrinter, TitleNamesTheProductKey) {
 }
 
 // The same titles' double-byte cousins, in a process whose ANSI code page is 932: bytes that
-// spell "Developer" from the second byte of a character on are no "Developer".
+// spell "Developer" from the second byte of a character on are no "Developer", and the cut takes
+// whole characters.
 TEST_F(HostPrinter, TitleSearchKeepsToDoubleByteCharacters) {
     const char* expected = std::getenv("QV_EXPECT_ACP");
     if (expected != nullptr) {
@@ -147,6 +148,11 @@ TEST_F(HostPrinter, TitleSearchKeepsToDoubleByteCharacters) {
          "DeveloperDeveloper - [x]",
          "\x83"
          "DeveloperPro"},
+        // The whole character before "- [" goes: a full-width space, or the second of two
+        // full-width letters. A lone lead byte would join the next backslash of the key path
+        // into one character and the value would land one level up, under a key nobody reads.
+        {"FileMaker Pro\x81\x40- [Customers]", "FileMaker Pro"},
+        {"\x82\x60\x82\x61- [x]", "\x82\x60"},
     };
     ExpectTitlesNameKeys(cases);
 }

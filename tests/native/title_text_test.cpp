@@ -77,6 +77,12 @@ TEST(ProductName, SearchesBeginOnlyOnCharacterBoundaries) {
         {"ABC\x83- [x]", "ABC\x83- [x]"},
         {"ABC\x83- [x] - [y]", "ABC\x83- [x]"},
         {"\x83\x40\x83\x40 - [x]", "\x83\x40\x83\x40"},
+        // The whole character before "- [" goes: a lone lead byte left at the end would join
+        // the backslash after it into one character and the key would lose a level.
+        {"FileMaker Pro\x81\x40- [Customers]", "FileMaker Pro"},
+        {"\x82\x60\x82\x61- [x]", "\x82\x60"},
+        {"AB\x83\x40- [x]", "AB"},
+        {"\x83\x40\x83\x40- [x] - [y]", "\x83\x40"},
         // A lead byte as the last byte has no second byte to skip.
         {"Developer\x83", "Pro\x83"},
         {"\x83", "\x83"},
@@ -89,6 +95,7 @@ TEST(ProductName, SearchesBeginOnlyOnCharacterBoundaries) {
     EXPECT_EQ("\x83Pro", ProductNameFromTitle("\x83"
                                               "Developer",
                                               NoLeadBytes));
+    EXPECT_EQ("AB\x83", ProductNameFromTitle("AB\x83\x40- [x]", NoLeadBytes));
 }
 
 TEST(ProductName, LongTitlesOfEveryByte) {
