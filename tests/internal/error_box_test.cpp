@@ -1,5 +1,6 @@
 // The plug-in's error box, called directly: its caption, its text for every kind of code, and
-// the style that keeps it task-modal, without an owner or an icon.
+// the style that keeps it task-modal, without an owner or an icon, also while the host has an
+// active window.
 #include "harness.h"
 
 #include "call_record.h"
@@ -24,15 +25,25 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     return originalMessageBox(owner, text, caption, style);
 }
 
-TEST(ErrorBox, ShowsTheCodeInSignedDecimalUnderThePluginsCaption) {
-    // The plug-in's code is linked into this program, so its resources are this program's.
-    hostside::CallRecord record(GetModuleHandleA(nullptr));
-    currentCallRecord = reinterpret_cast<ExternCallRecord*>(record.Bytes());
-    ImportHook<decltype(&MessageBoxA)> hook(GetModuleHandleA(nullptr), "MessageBoxA",
-                                            &RecordMessageBox);
-    ASSERT_TRUE(hook.Installed());
-    originalMessageBox = hook.Original();
+// The plug-in's code is linked into this program, so its resources are this program's; every
+// MessageBoxA it makes is recorded.
+class ErrorBox : public ::testing::Test {
+  protected:
+    ErrorBox()
+        : record_(GetModuleHandleA(nullptr)),
+          hook_(GetModuleHandleA(nullptr), "MessageBoxA", &RecordMessageBox) {
+        currentCallRecord = reinterpret_cast<ExternCallRecord*>(record_.Bytes());
+        originalMessageBox = hook_.Original();
+        requests.clear();
+    }
+    void SetUp() override { ASSERT_TRUE(hook_.Installed()); }
 
+  private:
+    hostside::CallRecord record_;
+    ImportHook<decltype(&MessageBoxA)> hook_;
+};
+
+TEST_F(ErrorBox, ShowsTheCodeInSignedDecimalUnderThePluginsCaption) {
     const struct {
         int32_t code;
         const char* text;
@@ -56,6 +67,32 @@ TEST(ErrorBox, ShowsTheCodeInSignedDecimalUnderThePluginsCaption) {
         ASSERT_EQ(1u, boxes.Boxes().size()) << "the box did not appear, or did not end";
         EXPECT_EQ(c.text, boxes.Boxes()[0].text);
     }
+}
+
+// A script calls in while the host's document window is active. The box still has no owner:
+// being task-modal, it disables every top-level window of the thread, not just one.
+TEST_F(ErrorBox, HasNoOwnerWhileTheHostHasAnActiveWindow) {
+    ActiveWindow host("FileMaker Pro - [Contacts]");
+    ASSERT_TRUE(IsWindowVisible(host.Handle()));
+
+    // One watch sees the box: only the innermost watch of the thread is handed dialogs.
+    std::vector<HWND> owners;
+    BOOL hostEnabledMeanwhile = TRUE;
+    {
+        hostside::DialogWatch watch([&](HWND box) {
+            owners.push_back(GetWindow(box, GW_OWNER));
+            hostEnabledMeanwhile = IsWindowEnabled(host.Handle());
+            hostside::PressButton(box, IDOK);
+        });
+        ShowErrorBox(IDS_ERROR_CAPTION, 5);
+    }
+    ASSERT_EQ(1u, owners.size()) << "the box did not appear, or did not end";
+    EXPECT_EQ(nullptr, owners[0]) << "the box's owner; the active window is " << host.Handle();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ(nullptr, requests[0].owner)
+        << "owner asked for; the active window is " << host.Handle();
+    EXPECT_FALSE(hostEnabledMeanwhile) << "the host's window stayed usable while the box stood";
+    EXPECT_TRUE(IsWindowEnabled(host.Handle())) << "the host's window stayed disabled";
 }
 
 } // namespace
