@@ -4,6 +4,7 @@
 
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -71,6 +72,7 @@ struct Injection {
     bool dropGlobalDevmode = false; // pDevMode null after a real read
     DWORD clearFields = 0;          // dmFields bits removed after a real read
     bool exactLayout = false;       // level 8 laid out to the byte, as Windows' spooler does
+    SIZE_T junkAfterLevel8 = 0;     // the level-8 block is followed by this many junk bytes
     std::optional<LONG> driverSize, defaultsAnswer, mergeAnswer;
     bool failStore = false;
 };
@@ -103,6 +105,7 @@ struct Seen {
     Bytes driverDefaults; // the DEVMODE the driver filled in as its defaults
     Bytes mergeInput;     // the DEVMODE as handed to the driver to check
     LONG mergeRoom = -1;  // bytes from that DEVMODE to the end of its global block
+    Bytes mergeBeyond;    // the bytes after that DEVMODE, up to the driver's size
     bool mergeInPlace = false;
 };
 
@@ -255,6 +258,11 @@ LONG WINAPI SpyDocumentProperties(HWND window, HANDLE printer, LPSTR name, PDEVM
     if (mode == (DM_IN_BUFFER | DM_OUT_BUFFER)) {
         seen.mergeInput = DevmodeBytes(in);
         seen.mergeRoom = RoomInBlock(out);
+        if (in != nullptr && seen.driverSize > static_cast<LONG>(seen.mergeInput.size()) &&
+            RoomInBlock(in) >= seen.driverSize) {
+            const BYTE* first = reinterpret_cast<const BYTE*>(in);
+            seen.mergeBeyond.assign(first + seen.mergeInput.size(), first + seen.driverSize);
+        }
         seen.mergeInPlace = in == out;
         if (inject.mergeAnswer) {
             seen.injected = true;
@@ -270,7 +278,13 @@ HGLOBAL WINAPI SpyGlobalAlloc(UINT flags, SIZE_T size) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    const HGLOBAL block = original.globalAlloc(flags, size);
+    // A heap may hand out more than was asked for, and the bytes past the request are anyone's.
+    const SIZE_T junk = seen.allocations == 1 ? inject.junkAfterLevel8 : 0;
+    const HGLOBAL block = original.globalAlloc(flags, size + junk);
+    if (block != nullptr && junk != 0) {
+        seen.injected = true;
+        std::memset(static_cast<BYTE*>(block) + size, 0xCC, junk);
+    }
     if (block != nullptr) seen.blocks.push_back({static_cast<BYTE*>(block), size, flags});
     return block;
 }
@@ -673,7 +687,9 @@ TEST_F(PrinterDefaults, PrinterWithoutGlobalDefaultsGetsTheDriverDefaultsEdited)
 }
 
 // Another program may have stored a DEVMODE without the driver's private part; the driver
-// writes its whole DEVMODE back, which must not run past the block.
+// writes its whole DEVMODE back, which must not run past the block. The stored DEVMODE ends
+// the level-8 block, and junk follows the block: only the stored bytes may be moved, so the
+// driver's part starts out as the new block's zeros.
 TEST_F(PrinterDefaults, ShortStoredDevmodeGivesTheDriverRoomForItsWholeDevmode) {
     Bytes bare = saved_;
     bare.resize(AsDevmode(bare)->dmSize);
@@ -683,13 +699,23 @@ TEST_F(PrinterDefaults, ShortStoredDevmodeGivesTheDriverRoomForItsWholeDevmode) 
 
     Injection injection;
     injection.exactLayout = true;
+    injection.junkAfterLevel8 = 16384;
     SpoolerSpy spy(injection);
     const CallOutcome outcome = CallFunction(5, "PDF|4");
 
     EXPECT_EQ(kOk, outcome.result);
     ASSERT_GT(seen.driverSize, static_cast<LONG>(bare.size()))
         << "the driver keeps no private part";
+    ASSERT_LE(seen.driverSize, static_cast<LONG>(injection.junkAfterLevel8));
     EXPECT_GE(seen.mergeRoom, seen.driverSize) << "the driver's answer overruns its block";
+    ASSERT_EQ(static_cast<size_t>(seen.driverSize) - bare.size(), seen.mergeBeyond.size())
+        << "the bytes after the stored DEVMODE were not seen at the merge";
+    const auto nonZero =
+        std::find_if(seen.mergeBeyond.begin(), seen.mergeBeyond.end(), [](BYTE b) { return b; });
+    EXPECT_TRUE(nonZero == seen.mergeBeyond.end())
+        << "byte " << bare.size() + (nonZero - seen.mergeBeyond.begin())
+        << " of the DEVMODE handed to the driver is " << int(*nonZero)
+        << ", expected 0: copied from past the " << bare.size() << " stored bytes";
     EXPECT_EQ(4, AsDevmode(seen.mergeInput)->dmCopies);
     const Bytes stored = StoredDevmode();
     ASSERT_FALSE(stored.empty());
