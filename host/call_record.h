@@ -38,8 +38,8 @@ struct ExternCallRecord {
         HostHandle handle;
     } result;
     uint8_t hostOwned28[8];
-    HostService resizeHandle;  // (handle, new size in bytes)
-    HostService handleSize;    // (handle): the block's size, 32 bits
+    HostService resizeHandle; // (handle, new size in bytes)
+    HostService handleSize;   // (handle): the block's size, 32 bits
     uint8_t hostOwned44[4];
     HostService prepareHandle; // (handle), just before it is locked for reading
     HostService lockHandle;    // (handle)

@@ -92,7 +92,55 @@ uint32_t WINAPI LastHandleError() {
     return 0xBEEF0000u | static_cast<uint16_t>(lastStatus);
 }
 
+// The same services for a host whose services leave their arguments to the caller.
+void __cdecl ResizeHandleCdecl(uint32_t handle, uint32_t newSize) {
+    ResizeHandle(handle, newSize);
+}
+uint32_t __cdecl HandleSizeCdecl(uint32_t handle) {
+    return HandleSize(handle);
+}
+void __cdecl PrepareHandleCdecl(uint32_t handle) {
+    PrepareHandle(handle);
+}
+void __cdecl LockHandleCdecl(uint32_t handle) {
+    LockHandle(handle);
+}
+void __cdecl UnlockHandleCdecl(uint32_t handle) {
+    UnlockHandle(handle);
+}
+uint32_t __cdecl LastHandleErrorCdecl() {
+    return LastHandleError();
+}
+
+ServiceConvention serviceConvention = ServiceConvention::Stdcall;
+
+template <typename Function> const void* Code(Function* function) {
+    return reinterpret_cast<const void*>(function);
+}
+
+// Where each service goes in the record, in either convention.
+struct ServiceAddresses {
+    size_t offset;
+    const void* stdcallService;
+    const void* cdeclService;
+};
+const ServiceAddresses kServices[] = {
+    {offsets::kResizeHandle, Code(&ResizeHandle), Code(&ResizeHandleCdecl)},
+    {offsets::kHandleSize, Code(&HandleSize), Code(&HandleSizeCdecl)},
+    {offsets::kPrepareHandle, Code(&PrepareHandle), Code(&PrepareHandleCdecl)},
+    {offsets::kLockHandle, Code(&LockHandle), Code(&LockHandleCdecl)},
+    {offsets::kUnlockHandle, Code(&UnlockHandle), Code(&UnlockHandleCdecl)},
+    {offsets::kLastHandleError, Code(&LastHandleError), Code(&LastHandleErrorCdecl)},
+};
+
 } // namespace
+
+void UseServiceConvention(ServiceConvention convention) {
+    serviceConvention = convention;
+}
+ServiceConvention CurrentServiceConvention() {
+    return serviceConvention;
+}
 
 const char* ServiceName(Service service) {
     switch (service) {
@@ -188,12 +236,12 @@ bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
 CallRecord::CallRecord(HMODULE instance) {
     std::memset(bytes_, kCanary, sizeof bytes_);
     Put32(offsets::kInstance, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(instance)));
-    Put32(offsets::kResizeHandle, reinterpret_cast<uintptr_t>(&ResizeHandle));
-    Put32(offsets::kHandleSize, reinterpret_cast<uintptr_t>(&HandleSize));
-    Put32(offsets::kPrepareHandle, reinterpret_cast<uintptr_t>(&PrepareHandle));
-    Put32(offsets::kLockHandle, reinterpret_cast<uintptr_t>(&LockHandle));
-    Put32(offsets::kUnlockHandle, reinterpret_cast<uintptr_t>(&UnlockHandle));
-    Put32(offsets::kLastHandleError, reinterpret_cast<uintptr_t>(&LastHandleError));
+    for (const ServiceAddresses& service : kServices) {
+        const void* function = serviceConvention == ServiceConvention::Cdecl
+                                   ? service.cdeclService
+                                   : service.stdcallService;
+        Put32(service.offset, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function)));
+    }
 }
 
 void CallRecord::SetHostVersion(int16_t version) {

@@ -85,6 +85,15 @@ struct Plugin {
 // Loads a plug-in library and finds its entry point; on failure says why in `error`.
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error);
 
+// How the services that a record carries take their arguments off the stack: stdcall (the
+// service removes them, as the host's are believed to) or cdecl (the caller does). A plug-in
+// must work with either.
+enum class ServiceConvention { Stdcall, Cdecl };
+
+// The convention of the services in records made from now on (stdcall to begin with).
+void UseServiceConvention(ServiceConvention convention);
+ServiceConvention CurrentServiceConvention();
+
 // One call record, canary-filled, with the host's services and the plug-in's instance.
 class CallRecord {
   public:

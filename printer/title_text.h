@@ -7,9 +7,9 @@
 // Answers whether `byte` opens a double-byte character in the ANSI code page.
 typedef bool (*LeadByteTest)(unsigned char byte);
 
-// Cuts the title at its first "- [" (dropping the character before it) when that stands at byte 3 or
-// later, then normalises the product name: every "Developer" becomes "Pro", then every
-// " Advanced" is removed. Searches are case-sensitive and begin only on character boundaries.
+// Cuts the title at its first "- [" (dropping the character before it) when that stands at byte 3
+// or later, then normalises the product name: every "Developer" becomes "Pro", then every "
+// Advanced" is removed. Searches are case-sensitive and begin only on character boundaries.
 std::string ProductNameFromTitle(const std::string& title, LeadByteTest isLeadByte);
 
 const unsigned kKeyPathBufferSize = 256;

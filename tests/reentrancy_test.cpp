@@ -1,71 +1,77 @@
-// A call that arrives while an earlier one waits in a modal dialog: the slot takes the new
-// record, the earlier call carries on with the later record's services, and nothing breaks.
+// A call that arrives while an earlier one waits in a modal loop: the later call has the slot
+// while it runs, and the earlier call finishes with its own record. The host may release a
+// record as soon as its call returns, so each nested record here becomes inaccessible at that
+// moment: an earlier call that went on through it would fault inside the plug-in.
 #include "harness.h"
 
+#include <winspool.h>
+
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 namespace {
 
-typedef void(WINAPI* ResizeService)(uint32_t, uint32_t);
-ResizeService hostResize = nullptr;
-int resizesThroughSecondRecord = 0;
+const char kVersionText[] = "DO-Dezevad Azuzev 2.3";
 
-void WINAPI SecondRecordResize(uint32_t handle, uint32_t size) {
-    ++resizesThroughSecondRecord;
-    hostResize(handle, size);
-}
+// A version call (function 0) in a record of its own pages, released as soon as it returns.
+class NestedVersionCall {
+  public:
+    NestedVersionCall()
+        : pages_(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
+          record_(new (pages_) hostside::CallRecord(PluginModule())),
+          result_(hostside::NewHandle("")) {
+        record_->SetFunction(0, hostside::NewHandle(""), result_);
+    }
+    ~NestedVersionCall() { VirtualFree(pages_, 0, MEM_RELEASE); }
+    NestedVersionCall(const NestedVersionCall&) = delete;
+    NestedVersionCall& operator=(const NestedVersionCall&) = delete;
 
-// A second record whose resize service is told apart from the first record's.
-hostside::CallRecord SecondRecord() {
-    hostside::CallRecord record(PluginModule());
-    uint32_t service;
-    std::memcpy(&service, record.Bytes() + hostside::offsets::kResizeHandle, sizeof service);
-    hostResize = reinterpret_cast<ResizeService>(static_cast<uintptr_t>(service));
-    service = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&SecondRecordResize));
-    std::memcpy(record.Bytes() + hostside::offsets::kResizeHandle, &service, sizeof service);
-    return record;
-}
+    // Calls the plug-in, as the host's own window code would from inside a modal loop, then
+    // releases the record.
+    void Run() {
+        ++runs_;
+        hostside::CallEntryPoint(PluginEntry(), record_->Bytes());
+        DWORD old;
+        VirtualProtect(pages_, kPageSize, PAGE_NOACCESS, &old);
+    }
 
-TEST(Reentrancy, CallDuringThePrintSetupDialogTakesTheSlot) {
-    hostside::CallRecord second = SecondRecord();
-    const uint32_t innerResult = hostside::NewHandle("");
-    const uint32_t noArguments = hostside::NewHandle("");
-    second.SetFunction(0, noArguments, innerResult);
-    resizesThroughSecondRecord = 0;
+    void ExpectAnswered(const std::string& where) const {
+        EXPECT_EQ(1, runs_) << where << ": the nested call ran that often";
+        EXPECT_EQ(kVersionText, hostside::HandleBytes(result_)) << where;
+    }
 
+  private:
+    static const SIZE_T kPageSize = 4096;
+    void* pages_;
+    hostside::CallRecord* record_;
+    uint32_t result_;
+    int runs_ = 0;
+};
+
+TEST(Reentrancy, CallDuringThePrintSetupDialog) {
+    NestedVersionCall nested;
     hostside::DialogWatch watch([&](HWND dialog) {
-        // The host's own window messages run inside the dialog's loop and call the plug-in.
-        hostside::CallEntryPoint(PluginEntry(), second.Bytes());
+        // The dialog has no owner, so the host's windows stay usable and a script can call in.
+        nested.Run();
         hostside::PressButton(dialog, IDCANCEL);
     });
     const CallOutcome outer = CallFunction(2, "outer default");
 
-    EXPECT_EQ("DO-Dezevad Azuzev 2.3", hostside::HandleBytes(innerResult));
+    nested.ExpectAnswered("print-setup dialog");
     EXPECT_EQ("outer default", outer.result) << "the earlier call's answer went astray";
-    // One resize for the inner call, one for the outer call's result after the dialog.
-    EXPECT_EQ(2, resizesThroughSecondRecord)
-        << "the earlier call must use the services of the record now in the slot";
 }
 
 TEST(Reentrancy, CallDuringTheAboutBox) {
-    hostside::CallRecord second = SecondRecord();
-    const uint32_t innerResult = hostside::NewHandle("");
-    const uint32_t noArguments = hostside::NewHandle("");
-    second.SetFunction(0, noArguments, innerResult);
-    bool shown = false;
+    NestedVersionCall nested;
     hostside::DialogWatch watch([&](HWND dialog) {
-        shown = true;
-        hostside::CallEntryPoint(PluginEntry(), second.Bytes());
+        nested.Run();
         hostside::PressButton(dialog, IDOK);
     });
     SendHostMessage(hostside::kMessagePreferences);
-    EXPECT_TRUE(shown);
-    EXPECT_EQ("DO-Dezevad Azuzev 2.3", hostside::HandleBytes(innerResult));
+    nested.ExpectAnswered("about box");
 }
-
-} // namespace
-
-namespace {
 
 TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox) {
     // The record's key without its value makes start-up show "error 2" and wait for the user.
@@ -77,15 +83,17 @@ TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox)
                                              KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegCloseKey(key);
 
+    // The host idles, and a script calls in, while the box waits for its user.
     hostside::CallRecord idle(PluginModule());
     idle.SetMessage(hostside::kMessageIdle);
     uint8_t idleBefore[hostside::offsets::kRecordSize];
     std::memcpy(idleBefore, idle.Bytes(), sizeof idleBefore);
+    NestedVersionCall nested;
     std::string boxText;
     hostside::DialogWatch watch([&](HWND box) {
         boxText = hostside::MessageBoxText(box);
-        // The host idles while the box waits for its user.
         hostside::CallEntryPoint(PluginEntry(), idle.Bytes());
+        nested.Run();
         hostside::PressButton(box, IDOK);
     });
     const int32_t answer = Startup(4);
@@ -94,7 +102,63 @@ TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox)
     EXPECT_EQ(4, answer) << "start-up's answer went elsewhere";
     EXPECT_EQ(0, std::memcmp(idleBefore, idle.Bytes(), sizeof idleBefore))
         << "the idle message's record received start-up's answer";
+    nested.ExpectAnswered("start-up's error box");
     RegDeleteTreeA(HKEY_CURRENT_USER, kRecordKey);
+}
+
+// A top-level window of the host whose handler calls the plug-in when a printer's defaults
+// change, as a solution's script triggered by the announcement would.
+NestedVersionCall* onDevmodeChange = nullptr;
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DEVMODECHANGE && onDevmodeChange != nullptr) {
+        NestedVersionCall* nested = onDevmodeChange;
+        onDevmodeChange = nullptr; // one announcement, one call
+        nested->Run();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The printer's stored defaults at level 8, and putting them back.
+std::vector<BYTE> ReadGlobalDefaults(HANDLE printer) {
+    DWORD needed = 0;
+    GetPrinterA(printer, 8, nullptr, 0, &needed);
+    std::vector<BYTE> block(needed);
+    if (needed == 0 || !GetPrinterA(printer, 8, block.data(), needed, &needed)) block.clear();
+    return block;
+}
+
+TEST(Reentrancy, CallDuringThePrinterDefaultsAnnouncement) {
+    const char kPrinter[] = "PDF";
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(kPrinter), &printer, &defaults))
+        GTEST_SKIP() << "the test printer " << kPrinter << " cannot be administered here";
+    std::vector<BYTE> saved = ReadGlobalDefaults(printer);
+
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = &HostWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "QVReentrantHostWindow";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA(windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(nullptr, window);
+
+    for (const uint32_t function : {4u, 5u}) {
+        const std::string where = "function " + std::to_string(function);
+        NestedVersionCall nested;
+        onDevmodeChange = &nested;
+        const CallOutcome outer = CallFunction(function, std::string(kPrinter) + "|1");
+        onDevmodeChange = nullptr;
+        EXPECT_EQ("<<OK>>", outer.result) << where;
+        nested.ExpectAnswered(where + "'s announcement");
+    }
+
+    DestroyWindow(window);
+    if (!saved.empty()) SetPrinterA(printer, 8, saved.data(), 0);
+    ClosePrinter(printer);
 }
 
 } // namespace
