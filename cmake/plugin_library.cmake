@@ -47,3 +47,5 @@ if(NOT QV_LIBRARY_BUILT_ELSEWHERE)
   target_link_options(qv_printer PRIVATE ${QV_STATIC_RUNTIME} -s)
 
 endif()
+
+include(cmake/release_build.cmake)

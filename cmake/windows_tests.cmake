@@ -72,6 +72,7 @@ add_test(NAME screenshots COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/screenshots.s
 # The release package, built from the library that the tests above ran.
 add_test(NAME package COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package_test.py
   ${CMAKE_BINARY_DIR})
+include(cmake/release_tests.cmake)
 
 # The native build's tests, run from here so one ctest run covers everything.
 set(QV_NATIVE_DIR "" CACHE PATH "Native build folder whose tests this run includes")

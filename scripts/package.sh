@@ -1,20 +1,78 @@
 #!/usr/bin/env bash
-# Builds the release package: DIST/ with the plug-in, the manual, the licence and a checksum
-# file, and DIST/QV_Printer7-2.3.zip holding exactly those.
+# Builds the release in DIST/ from the library in BUILD/:
+#   QV_Printer7-2.3/      the plug-in, its installer (.msi), the manual with its picture, the
+#                         licence, and SHA256SUMS of them all
+#   QV_Printer7-2.3.zip   that folder
+#   QV_Printer7-2.3.msi   the installer again, for deployment tools that take it alone
+#   SHA256SUMS            of the zip and the installer
+# The same commit gives the same bytes (every time stamp is the commit's, or
+# SOURCE_DATE_EPOCH's). With QV_SIGN_CERT and QV_SIGN_KEY set, the plug-in is signed before it
+# goes into the installer and the zip, and the installer is signed too.
 #   usage: scripts/package.sh BUILD_DIR DIST_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1 dist=$2
 name=QV_Printer7-2.3
+python=/usr/bin/python3 # Debian's, which has pefile and olefile
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || {
+    echo "[package] not a git checkout: set SOURCE_DATE_EPOCH" >&2
+    exit 1
+  }
+fi
+export SOURCE_DATE_EPOCH
+
+signing=
+if [ -n "${QV_SIGN_CERT:-}" ] || [ -n "${QV_SIGN_KEY:-}" ]; then
+  : "${QV_SIGN_CERT:?QV_SIGN_KEY is set: QV_SIGN_CERT must name the certificate chain (PEM)}"
+  : "${QV_SIGN_KEY:?QV_SIGN_CERT is set: QV_SIGN_KEY must name the key (PEM or pkcs11: URI)}"
+  signing=yes
+fi
+
+# Signs FILE in place with SHA-256, from a PEM key or a PKCS#11 token, time-stamped when
+# QV_SIGN_TIMESTAMP_URL names an RFC 3161 server.
+sign() {
+  local file=$1 signed=$1.signed
+  local args=(sign -h sha256 -n "VE Zederar plug-in (QV_Printer7.fmx)"
+    -certs "$QV_SIGN_CERT" -key "$QV_SIGN_KEY")
+  if [ -n "${QV_SIGN_PKCS11_MODULE:-}" ]; then
+    args+=(-pkcs11module "$QV_SIGN_PKCS11_MODULE")
+  fi
+  if [ -n "${QV_SIGN_TIMESTAMP_URL:-}" ]; then
+    args+=(-ts "$QV_SIGN_TIMESTAMP_URL")
+  fi
+  rm -f "$signed"
+  osslsigncode "${args[@]}" -in "$file" -out "$signed" >"$signed.log" 2>&1 || {
+    cat "$signed.log" >&2
+    echo "[package] signing $file failed" >&2
+    return 1
+  }
+  rm -f "$signed.log"
+  mv "$signed" "$file"
+  echo "[package] signed $file"
+}
 
 rm -rf "$dist"
 mkdir -p "$dist/$name"
-cp "$build/QV_Printer7.fmx" "$dist/$name/"
+folder=$dist/$name
+cp "$build/QV_Printer7.fmx" "$folder/"
+if [ -n "$signing" ]; then sign "$folder/QV_Printer7.fmx"; fi
+"$python" packaging/build_msi.py "$folder/QV_Printer7.fmx" "$folder/$name.msi"
+if [ -n "$signing" ]; then sign "$folder/$name.msi"; fi
 # The manual is the user's guide, with the picture it shows.
-cp docs/user-guide.md "$dist/$name/MANUAL.md"
-cp docs/about-dialog.png "$dist/$name/"
-cp LICENSE "$dist/$name/LICENSE.txt"
-(cd "$dist/$name" && sha256sum -- * | grep -v ' SHA256SUMS$' >SHA256SUMS)
-(cd "$dist" && rm -f "$name.zip" && TZ=UTC zip -q -X -r "$name.zip" "$name")
-echo "[package] $dist/$name.zip:"
-unzip -l "$dist/$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d'
+cp docs/user-guide.md "$folder/MANUAL.md"
+cp docs/about-dialog.png "$folder/"
+cp LICENSE "$folder/LICENSE.txt"
+chmod 644 "$folder"/*
+touch -d "@$SOURCE_DATE_EPOCH" "$folder"/*
+
+sums() { LC_ALL=C sha256sum -- "$@"; }
+(cd "$folder" && sums $(LC_ALL=C ls | grep -vx SHA256SUMS) >SHA256SUMS)
+touch -d "@$SOURCE_DATE_EPOCH" "$folder/SHA256SUMS" "$folder"
+"$python" packaging/build_zip.py "$dist/$name.zip" "$folder"
+cp -p "$folder/$name.msi" "$dist/"
+(cd "$dist" && sums "$name.zip" "$name.msi" >SHA256SUMS)
+
+echo "[package] $dist:"
+(cd "$dist" && cat SHA256SUMS && unzip -l "$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d')

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Checks the built plug-in library as the host and Windows see it: its export, its imports
-and the resources it carries."""
+"""Checks the built plug-in library as the host and Windows see it: its export, its imports,
+the resources it carries, and the hardening a security review looks for."""
+import re
 import struct
 import sys
 import unittest
@@ -20,13 +21,15 @@ XP_IMPORTS = {
                   "SetTextColor"},
     "kernel32.dll": {
         "CloseHandle", "CreateSemaphoreW", "DeleteCriticalSection", "EnterCriticalSection",
-        "FreeLibrary", "GetCurrentThreadId", "GetLastError", "GetModuleHandleA",
-        "GetModuleHandleW", "GetProcAddress", "GlobalAlloc", "GlobalFree", "GlobalLock",
+        "FreeLibrary", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId",
+        "GetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
+        "GetSystemTimeAsFileTime", "GetTickCount", "GlobalAlloc", "GlobalFree", "GlobalLock",
         "GlobalSize", "GlobalUnlock", "InitializeCriticalSection", "IsDBCSLeadByte",
         "IsDBCSLeadByteEx", "LeaveCriticalSection", "LoadLibraryA", "LoadLibraryW",
-        "MultiByteToWideChar", "ReleaseSemaphore", "SetLastError", "Sleep", "TlsAlloc", "TlsFree",
-        "TlsGetValue", "TlsSetValue", "VirtualAlloc", "VirtualFree", "VirtualProtect",
-        "VirtualQuery", "WaitForSingleObject", "WideCharToMultiByte"},
+        "MultiByteToWideChar", "QueryPerformanceCounter", "ReleaseSemaphore", "SetLastError",
+        "Sleep", "TerminateProcess", "TlsAlloc", "TlsFree", "TlsGetValue", "TlsSetValue",
+        "VirtualAlloc", "VirtualFree", "VirtualProtect", "VirtualQuery", "WaitForSingleObject",
+        "WideCharToMultiByte"},
     "user32.dll": {
         "DialogBoxParamA", "EndDialog", "EnumChildWindows", "GetActiveWindow", "GetDlgCtrlID",
         "GetDlgItem", "GetWindowLongA", "GetWindowTextA", "GetWindowTextLengthA", "LoadStringA",
@@ -139,6 +142,56 @@ class Library(unittest.TestCase):
             "ProductVersion": "2, 3, 0, 0",
             "SpecialBuild": "only for FM7/8",
         })
+
+
+# The stack guard's value before it is seeded (host/stack_guard.cpp), which finds the word in
+# the stripped library.
+UNSEEDED_STACK_GUARD = 0xBB40E64E
+DYNAMIC_BASE, NX_COMPAT, NO_SEH = 0x0040, 0x0100, 0x0400
+SCN_EXECUTE, SCN_WRITE = 0x20000000, 0x80000000
+
+
+class Hardening(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(PLUGIN)
+        cls.code = b"".join(s.get_data() for s in cls.pe.sections
+                            if s.Characteristics & SCN_EXECUTE)
+
+    def test_aslr_and_dep(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        self.assertEqual(flags & (DYNAMIC_BASE | NX_COMPAT), DYNAMIC_BASE | NX_COMPAT, hex(flags))
+
+    def test_relocations_are_there_to_move_it(self):
+        self.assertFalse(self.pe.FILE_HEADER.Characteristics & 0x0001, "relocations stripped")
+        relocations = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[5]
+        self.assertGreater(relocations.Size, 0)
+        self.assertIn(b".reloc", [s.Name.rstrip(b"\0") for s in self.pe.sections])
+
+    def test_no_section_is_both_writable_and_executable(self):
+        for section in self.pe.sections:
+            both = section.Characteristics & (SCN_WRITE | SCN_EXECUTE)
+            self.assertNotEqual(both, SCN_WRITE | SCN_EXECUTE, section.Name)
+
+    def test_claims_no_exception_handlers_and_registers_none(self):
+        # MinGW cannot write SafeSEH tables; instead the image says it has no handlers. That is
+        # only true while no code writes a registration to fs:[0] (mov, pop or immediate).
+        self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics & NO_SEH)
+        writes = re.findall(rb"\x64(?:\xa3|\x89[\x05\x0d\x15\x1d\x25\x2d\x35\x3d]|\x8f\x05|"
+                            rb"\xc7\x05)\x00\x00\x00\x00", self.code)
+        self.assertEqual(writes, [])
+
+    def test_functions_check_the_stack_guard(self):
+        # GCC's i686 epilogue compares the frame's copy with "sub reg, [guard]"; the word is the
+        # one in .data that holds the unseeded value.
+        guards = [self.pe.OPTIONAL_HEADER.ImageBase + s.VirtualAddress + m.start()
+                  for s in self.pe.sections if s.Name.rstrip(b"\0") == b".data"
+                  for m in re.finditer(re.escape(struct.pack("<I", UNSEEDED_STACK_GUARD)),
+                                       s.get_data())]
+        self.assertEqual(len(guards), 1, "the stack guard word")
+        checks = re.findall(rb"\x2b[\x05\x0d\x15\x1d\x25\x2d\x35\x3d]" +
+                            re.escape(struct.pack("<I", guards[0])), self.code)
+        self.assertGreaterEqual(len(checks), 5, "functions that check the stack guard")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,36 @@
+// The stack protector's guard word and its failure routine, in place of the compiler's libssp.
+#include <windows.h>
+
+#include <cstdint>
+
+extern "C" {
+
+// Never zero, even before seeding; the seeding below only mixes into it.
+uintptr_t __stack_chk_guard = 0xBB40E64Eu;
+
+// libssp seeds its guard with CryptAcquireContextA, which loads a provider library while the
+// loader lock is held (this runs from the library's start-up, inside the host's LoadLibrary).
+// These calls load nothing and take no lock, so they are safe there; they are what Windows'
+// own compilers use for their cookie. The function must not be protected itself: the word
+// changes under its own frame. It runs before any other constructor of the library.
+__attribute__((constructor(101), no_stack_protector)) static void SeedStackGuard() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    uintptr_t seed = now.dwLowDateTime ^ now.dwHighDateTime;
+    seed ^= GetCurrentProcessId() ^ GetCurrentThreadId() ^ GetTickCount();
+    seed ^= counter.LowPart ^ static_cast<uintptr_t>(counter.HighPart);
+    // Where the stack and this library lie differs from process to process under ASLR.
+    seed ^= reinterpret_cast<uintptr_t>(&now) ^ reinterpret_cast<uintptr_t>(&SeedStackGuard);
+    if (seed != 0) __stack_chk_guard ^= seed;
+}
+
+// A smashed frame cannot be trusted to unwind or to run anything of the host's: end the process
+// at once, with the status Windows itself reports for a stack buffer overrun. Nothing is shown.
+__attribute__((noreturn)) void __stack_chk_fail() {
+    TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
+    for (;;) {
+    }
+}
+}

@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Builds the per-machine installer for QV_Printer7.fmx from packaging/QV_Printer7.wxs with
+wixl, finishes the tables that wixl cannot write, and makes the package the same bytes every
+time it is built from the same library at the same SOURCE_DATE_EPOCH.
+
+usage: build_msi.py LIBRARY OUTPUT.msi [--version X.Y.Z] [--epoch SECONDS]
+
+The version defaults to the library's own version record; the epoch to SOURCE_DATE_EPOCH."""
+import argparse
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import uuid
+
+import olefile
+import pefile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DESCRIPTOR = os.path.join(HERE, "QV_Printer7.wxs")
+# Every product and package code is derived from this and from what the package holds, so that
+# a rebuild gives the same codes while another version or another library gives new ones.
+NAMESPACE = uuid.UUID("5C0D7A64-2F3B-4E8A-9B61-7D2E4F80A913")  # the UpgradeCode
+SECURE_PROPERTIES = "EXTENSIONSDIR;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED"
+SUMMARY_STREAM = "\x05SummaryInformation"
+PID_REVISION, PID_CREATED, PID_SAVED = 9, 12, 13
+VT_LPSTR, VT_FILETIME = 30, 64
+
+
+def library_version(path):
+    """The library's file version from its version record, as four numbers."""
+    fixed = pefile.PE(path, fast_load=False).VS_FIXEDFILEINFO[0]
+    return (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+            fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF)
+
+
+def code(kind, *parts):
+    return "{%s}" % str(uuid.uuid5(NAMESPACE, kind + ":" + ":".join(parts))).upper()
+
+
+def run(command, cwd=None):
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          cwd=cwd)
+    if done.returncode != 0:
+        sys.exit("%s failed:\n%s" % (command[0], done.stdout))
+
+
+def set_summary(path, revision, epoch):
+    """Sets the package code and both time stamps of the summary information in place: wixl
+    writes a random package code and the current time, and msibuild the time again."""
+    filetime = (epoch + 11644473600) * 10000000
+    with olefile.OleFileIO(path, write_mode=True) as ole:
+        data = bytearray(ole.openstream(SUMMARY_STREAM).read())
+        (section,) = struct.unpack_from("<I", data, 44)
+        (count,) = struct.unpack_from("<I", data, section + 4)
+        seen = set()
+        for i in range(count):
+            pid, offset = struct.unpack_from("<II", data, section + 8 + 8 * i)
+            at = section + offset
+            (kind,) = struct.unpack_from("<I", data, at)
+            if pid == PID_REVISION and kind == VT_LPSTR:
+                (length,) = struct.unpack_from("<I", data, at + 4)
+                text = revision.encode("ascii") + b"\0"
+                if length != len(text):
+                    sys.exit("unexpected package code field of %d bytes" % length)
+                data[at + 8:at + 8 + length] = text
+                seen.add(pid)
+            elif pid in (PID_CREATED, PID_SAVED) and kind == VT_FILETIME:
+                struct.pack_into("<Q", data, at + 4, filetime)
+                seen.add(pid)
+        if seen != {PID_REVISION, PID_CREATED, PID_SAVED}:
+            sys.exit("summary information lacks fields %s" % sorted(
+                {PID_REVISION, PID_CREATED, PID_SAVED} - seen))
+        ole.write_stream(SUMMARY_STREAM, bytes(data))
+
+
+def build(library, output, version, epoch):
+    file_version = ".".join(map(str, library_version(library)))
+    with open(library, "rb") as f:
+        payload = hashlib.sha256(f.read()).hexdigest()
+    with open(DESCRIPTOR, "rb") as f:
+        descriptor = hashlib.sha256(f.read()).hexdigest()
+    with tempfile.TemporaryDirectory() as scratch:
+        # The cabinet stores the file's date: give it the release's. wixl takes sources
+        # relative to the folder it runs in.
+        source = os.path.join(scratch, "QV_Printer7.fmx")
+        shutil.copyfile(library, source)
+        os.utime(source, (epoch, epoch))
+        package = os.path.join(scratch, "package.msi")
+        run(["wixl", "--arch", "x86", "-D", "Version=" + version,
+             "-D", "ProductCode=" + code("product", version), "-D", "Source=QV_Printer7.fmx",
+             "-o", package, DESCRIPTOR], cwd=scratch)
+        # What wixl leaves out: the file's version and language (a versioned file is replaced
+        # by version and carries no hash); at uninstall, the removal of the remembered
+        # folder's key and of the default folders where they are left empty (a folder given
+        # instead is removed too when empty, but not its parents); and the properties that an
+        # elevated installation takes from the command line (wixl ignores Secure="yes").
+        queries = [
+            "UPDATE `File` SET `Version` = '%s', `Language` = '1033' "
+            "WHERE `File` = 'PluginFile'" % file_version,
+            "DELETE FROM `MsiFileHash`",
+            "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
+            "VALUES ('RememberedKey', 2, 'Software\\QV_Printer7', '-', 'Plugin')",
+            "UPDATE `Property` SET `Value` = '%s' "
+            "WHERE `Property` = 'SecureCustomProperties'" % SECURE_PROPERTIES,
+        ] + ["INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `DirProperty`, `InstallMode`) "
+             "VALUES ('Remove%s', 'Plugin', '%s', 2)" % (folder, folder)
+             for folder in ("EXTENSIONSDIR", "HostFolder", "FileMakerFolder")]
+        run(["msibuild", package] + [arg for query in queries for arg in ("-q", query)])
+        set_summary(package, code("package", version, payload, descriptor), epoch)
+        shutil.copyfile(package, output)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("library")
+    parser.add_argument("output")
+    parser.add_argument("--version", help="product version X.Y.Z (default: the library's)")
+    parser.add_argument("--epoch", type=int, help="time stamp (default: SOURCE_DATE_EPOCH)")
+    args = parser.parse_args()
+    version = args.version or ".".join(map(str, library_version(args.library)[:3]))
+    epoch = args.epoch if args.epoch is not None else int(os.environ["SOURCE_DATE_EPOCH"])
+    build(args.library, args.output, version, epoch)
+
+
+if __name__ == "__main__":
+    main()
