@@ -10,7 +10,7 @@ packages=(
   cups cups-client cups-bsd printer-driver-cups-pdf libcups2:i386
   googletest python3 python3-pefile locales zip unzip
   clang libclang-rt-14-dev libbenchmark-dev
-  wixl msitools python3-olefile osslsigncode openssl
+  wixl msitools python3-olefile osslsigncode openssl libengine-pkcs11-openssl softhsm2
 )
 
 missing=()

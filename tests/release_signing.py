@@ -2,8 +2,9 @@
 """Signing a release: with a throwaway certificate chain made here and a time-stamp server on
 the loopback address, `scripts/package.sh` signs the plug-in and the installer; both verify
 against the chain's root, the signed plug-in without its signature is the unsigned build byte
-for byte, and the installer and the zip carry the signed plug-in. argv[1] is the build
-folder."""
+for byte, and the installer and the zip carry the signed plug-in. The key also signs from a
+PKCS#11 token (SoftHSM). argv[1] is the build folder."""
+import glob
 import hashlib
 import http.server
 import os
@@ -140,6 +141,7 @@ class Signing(unittest.TestCase):
         for dist, env in ((cls.unsigned, base), (cls.signed, signing)):
             subprocess.run(["bash", os.path.join(SOURCE, "scripts/package.sh"), BUILD, dist],
                            env=env, check=True, stdout=subprocess.DEVNULL)
+        cls.base = base
 
     @classmethod
     def tearDownClass(cls):
@@ -201,6 +203,36 @@ class Signing(unittest.TestCase):
                 digest, name = line.split("  ", 1)
                 self.assertEqual(digest, hashlib.sha256(read(os.path.join(folder, name)))
                                  .hexdigest(), name)
+
+    def test_key_on_a_pkcs11_token(self):
+        modules = glob.glob("/usr/lib/softhsm/libsofthsm2.so")
+        if not modules:
+            self.skipTest("SoftHSM (Debian's softhsm2) is not installed")
+        tokens = os.path.join(self.scratch.name, "tokens")
+        os.makedirs(tokens)
+        config = os.path.join(self.scratch.name, "softhsm2.conf")
+        with open(config, "w") as f:
+            f.write("directories.tokendir = %s\nobjectstore.backend = file\n" % tokens)
+        env = dict(self.base, SOFTHSM2_CONF=config)
+        pkcs8 = os.path.join(self.scratch.name, "signer.p8")
+        openssl("pkcs8", "-topk8", "-nocrypt", "-in", os.path.join(self.keys, "signer.key"),
+                "-out", pkcs8)
+        for command in (["--init-token", "--free", "--label", "qvtest", "--pin", "1234",
+                         "--so-pin", "5678"],
+                        ["--import", pkcs8, "--token", "qvtest", "--label", "signer", "--id",
+                         "01", "--pin", "1234"]):
+            subprocess.run(["softhsm2-util"] + command, env=env, check=True,
+                           stdout=subprocess.DEVNULL)
+        dist = os.path.join(self.scratch.name, "token")
+        subprocess.run(["bash", os.path.join(SOURCE, "scripts/package.sh"), BUILD, dist],
+                       env=dict(env, QV_SIGN_CERT=os.path.join(self.keys, "chain.pem"),
+                                QV_SIGN_KEY="pkcs11:token=qvtest;object=signer;type=private"
+                                            "?pin-value=1234",
+                                QV_SIGN_PKCS11_MODULE=modules[0]),
+                       check=True, stdout=subprocess.DEVNULL)
+        for name in ("QV_Printer7.fmx", NAME + ".msi"):
+            done = self.verify(self.shipped(dist, name), os.path.join(self.keys, "root.pem"))
+            self.assertEqual(done.returncode, 0, name + "\n" + done.stdout)
 
 
 if __name__ == "__main__":
