@@ -1,13 +1,18 @@
-// Every platform call that the plug-in makes, failed one at a time in every operation, on the
-// real library: no crash, the answer that the failure calls for, nothing left open, and
-// nothing stored that the failure should have prevented.
+// Every platform call that the plug-in makes, and every allocation of its runtime, failed one
+// at a time in every operation, on the real library: no crash, the answer that the failure
+// calls for, nothing left open, and nothing stored that the failure should have prevented.
 #include "harness.h"
 
 #include <winspool.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace {
@@ -86,13 +91,18 @@ struct Holdings {
     int brushes = 0; // over the whole process: the library keeps one
 };
 Holdings holdings;
+// Every key path the plug-in created or opened, in order.
+std::vector<std::string> createdKeys;
 
 bool Named(size_t slot, const char* name) {
     return lstrcmpA(platformCalls[slot].name, name) == 0;
 }
 
 void Observe(size_t slot, const uintptr_t* arguments, uintptr_t result) {
-    if (Named(slot, "RegCreateKeyExA") && result == ERROR_SUCCESS) ++holdings.keys;
+    if (Named(slot, "RegCreateKeyExA") && result == ERROR_SUCCESS) {
+        ++holdings.keys;
+        createdKeys.push_back(reinterpret_cast<const char*>(arguments[1]));
+    }
     if (Named(slot, "RegCloseKey")) --holdings.keys;
     if (Named(slot, "OpenPrinterA") && result != 0) ++holdings.printers;
     if (Named(slot, "ClosePrinter")) --holdings.printers;
@@ -229,11 +239,32 @@ bool PrinterValueStored() {
     return stored;
 }
 
+// What an allocation failure is called where an operation's check names the failed call.
+const char kAllocation[] = "an allocation";
+
 bool FailingOneOf(const char* failing, std::initializer_list<const char*> names) {
     for (const char* name : names)
         if (failing != nullptr && lstrcmpA(failing, name) == 0) return true;
     return false;
 }
+
+// Function 1 then reads the empty title, which names the empty product.
+bool TitleLost(const char* failing) {
+    return FailingOneOf(failing, {"GetActiveWindow", "GetWindowTextLengthA", "GetWindowTextA"});
+}
+
+// An operation abandoned for want of memory may leave the result alone; if it answers, the
+// check that follows holds it to the operation's failure answer.
+bool Unanswered(const char* failing, const CallOutcome& outcome) {
+    return FailingOneOf(failing, {kAllocation}) && !outcome.resultTouched;
+}
+
+// The answer of function 2 when nothing is chosen; longer than a short string keeps in place,
+// so taking it allocates.
+const char kKeptText[] = "kept when no printer is chosen";
+
+// Whether the print-setup dialog is answered with OK on the printer it shows, or cancelled.
+bool chooseInSetup = false;
 
 struct Operation {
     const char* name;
@@ -254,52 +285,99 @@ std::vector<Operation> Operations() {
                           [](const char*) { EXPECT_EQ(4, Startup(4)); }});
     operations.push_back({"version", [] {},
                           [](const char* failing) {
-                              const std::string result = CallFunction(0, "").result;
+                              const CallOutcome outcome = CallFunction(0, "");
+                              if (Unanswered(failing, outcome)) return;
                               const char* expected = FailingOneOf(failing, {"LoadStringA"})
                                                          ? ""
                                                          : "DO-Dezevad Azuzev 2.3";
-                              EXPECT_EQ(expected, result);
+                              EXPECT_EQ(expected, outcome.result);
+                          }});
+    operations.push_back({"set printer",
+                          [] {
+                              RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
+                              RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
+                          },
+                          [](const char* failing) {
+                              // Names "FileMaker Pro" once cut and normalised.
+                              ActiveWindow window("FileMaker Pro Advanced - [Faults]");
+                              createdKeys.clear();
+                              const CallOutcome outcome =
+                                  CallFunction(1, "Fault Printer|7.0-faults");
+                              EXPECT_FALSE(outcome.resultTouched);
+                              const bool titleLost = TitleLost(failing);
+                              if (FailingOneOf(failing, {"VirtualAlloc", "RegCreateKeyExA",
+                                                         "RegSetValueExA", kAllocation})) {
+                                  EXPECT_FALSE(PrinterValueStored());
+                              } else if (!titleLost) {
+                                  EXPECT_TRUE(PrinterValueStored());
+                              }
+                              // A half-made product name would name a key no host reads.
+                              if (!titleLost) {
+                                  for (const std::string& key : createdKeys)
+                                      EXPECT_EQ(kPreferencesKey, key);
+                              }
                           }});
     operations.push_back(
-        {"set printer",
-         [] {
-             RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
-             RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
-         },
+        {"set printer, path too long", [] { RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey); },
          [](const char* failing) {
-             ActiveWindow window("FileMaker Pro - [Faults]");
+             // The error box says so, and nothing is written anywhere.
+             ActiveWindow window(std::string(240, 'P') + " - [Faults]");
+             createdKeys.clear();
              const CallOutcome outcome = CallFunction(1, "Fault Printer|7.0-faults");
              EXPECT_FALSE(outcome.resultTouched);
-             const bool titleLost = FailingOneOf(
-                 failing, {"GetActiveWindow", "GetWindowTextLengthA", "GetWindowTextA"});
-             if (FailingOneOf(failing, {"VirtualAlloc", "RegCreateKeyExA", "RegSetValueExA"})) {
-                 EXPECT_FALSE(PrinterValueStored());
-             } else if (!titleLost) {
-                 EXPECT_TRUE(PrinterValueStored());
+             if (!TitleLost(failing)) {
+                 EXPECT_TRUE(createdKeys.empty())
+                     << "created " << createdKeys.front() << ", expected no key";
              }
          }});
-    operations.push_back({"select printer", [] {},
+    operations.push_back({"select printer, cancelled", [] { chooseInSetup = false; },
                           [](const char* failing) {
-                              const std::string result = CallFunction(2, "kept|x").result;
-                              EXPECT_EQ("kept", result) << "the dialog was cancelled";
-                              (void)failing;
+                              const CallOutcome outcome =
+                                  CallFunction(2, std::string(kKeptText) + "|x");
+                              if (Unanswered(failing, outcome)) return;
+                              EXPECT_EQ(kKeptText, outcome.result) << "the dialog was cancelled";
                           }});
+    operations.push_back(
+        {"select printer, chosen", [] { chooseInSetup = true; },
+         [](const char* failing) {
+             static std::string chosen; // device, driver and port, from the clean run
+             const CallOutcome outcome = CallFunction(2, std::string(kKeptText) + "|x");
+             if (failing == nullptr) {
+                 chosen = outcome.result;
+                 EXPECT_TRUE(std::count(chosen.begin(), chosen.end(), ',') == 2 &&
+                             chosen.front() != ',')
+                     << "expected device,driver,port; got " << chosen;
+                 return;
+             }
+             if (Unanswered(failing, outcome)) return;
+             if (FailingOneOf(failing, {"PrintDlgA", kAllocation})) {
+                 EXPECT_EQ(kKeptText, outcome.result) << "no choice could be taken";
+             } else if (FailingOneOf(failing, {"GlobalLock", "GlobalSize"})) {
+                 EXPECT_EQ(",,", outcome.result) << "the name block could not be read";
+             } else {
+                 EXPECT_EQ(chosen, outcome.result);
+             }
+         }});
     for (const uint32_t function : {4u, 5u}) {
         operations.push_back(
             {function == 4 ? "default source" : "default copies", [] {},
              [function](const char* failing) {
                  const int before = StoredCopies();
                  const std::string text = std::string(kTestPrinter) + (function == 5 ? "|3" : "|7");
-                 const std::string result = CallFunction(function, text).result;
+                 const CallOutcome outcome = CallFunction(function, text);
+                 if (Unanswered(failing, outcome)) {
+                     EXPECT_EQ(before, StoredCopies()) << "stored, yet no answer";
+                     return;
+                 }
                  if (FailingOneOf(failing, {"OpenPrinterA"})) {
-                     EXPECT_EQ("<<ERROR>> Printer not found", result);
+                     EXPECT_EQ("<<ERROR>> Printer not found", outcome.result);
                  } else if (FailingOneOf(failing,
                                          {"GetPrinterA", "GlobalAlloc", "DocumentPropertiesA",
-                                          "SetPrinterA", "GetLastError"})) {
-                     EXPECT_EQ("<<ERROR>> Document properties save problem", result);
+                                          "SetPrinterA", "GetLastError", kAllocation})) {
+                     EXPECT_EQ("<<ERROR>> Document properties save problem", outcome.result);
                      EXPECT_EQ(before, StoredCopies()) << "stored after a failure";
                  } else {
-                     EXPECT_EQ("<<OK>>", result);
+                     EXPECT_EQ("<<OK>>", outcome.result);
                  }
              }});
     }
@@ -308,23 +386,54 @@ std::vector<Operation> Operations() {
     return operations;
 }
 
+// Answers every dialog that an operation opens, as a person would: the about box with OK, the
+// print-setup dialog as `chooseInSetup` says, and every message box with OK.
+class DialogAnswers {
+  public:
+    DialogAnswers()
+        : watch_([this](HWND dialog) {
+              if (GetDlgItem(dialog, 206) != nullptr) {
+                  // A close request first, which the about box turns into an ignored cancel.
+                  SendMessageA(dialog, WM_CLOSE, 0, 0);
+                  hostside::PressButton(dialog, IDOK);
+              } else if (FindWindowExA(dialog, nullptr, "ComboBox", nullptr) != nullptr) {
+                  hostside::PressButton(dialog, chooseInSetup ? IDOK : IDCANCEL);
+              } else {
+                  ++boxes_;
+                  hostside::PressButton(dialog, IDOK);
+              }
+          }) {}
+    int Boxes() const { return boxes_; }
+
+  private:
+    int boxes_ = 0;
+    hostside::DialogWatch watch_;
+};
+
+// Everything an operation took it has given back.
+void ExpectNothingHeld(const Holdings& before) {
+    EXPECT_EQ(before.keys, holdings.keys) << "registry key left open";
+    EXPECT_EQ(before.printers, holdings.printers) << "printer handle left open";
+    EXPECT_EQ(before.globalBlocks, holdings.globalBlocks) << "global block left";
+    EXPECT_EQ(before.pages, holdings.pages) << "title storage left";
+    EXPECT_LE(holdings.brushes, 1) << "a second white brush";
+}
+
+// Puts the test printer's copies back and removes the keys that function 1 made.
+void CleanUp(int copiesBefore) {
+    PlatformHooks::Arm(-1, -1);
+    CallFunction(5, std::string(kTestPrinter) + "|" + std::to_string(copiesBefore));
+    RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
+}
+
 TEST(FaultInjection, EveryPlatformCallFailedOnceInEveryOperation) {
-    std::vector<SeenBox> boxes;
-    hostside::DialogWatch watch([&boxes](HWND dialog) {
-        if (GetDlgItem(dialog, 206) != nullptr) {
-            hostside::PressButton(dialog, IDOK);
-        } else if (FindWindowExA(dialog, nullptr, "ComboBox", nullptr) != nullptr) {
-            hostside::PressButton(dialog, IDCANCEL);
-        } else {
-            boxes.push_back(
-                {hostside::WindowText(dialog), hostside::MessageBoxText(dialog), nullptr});
-            hostside::PressButton(dialog, IDOK);
-        }
-    });
+    DialogAnswers answers;
     const int copiesBefore = StoredCopies();
     PlatformHooks hooks;
 
     int runs = 0;
+    std::vector<int> failed(kPlatformCalls);
     for (const Operation& operation : Operations()) {
         // A clean run first, to learn which calls the operation makes and how often.
         operation.prepare();
@@ -347,21 +456,169 @@ TEST(FaultInjection, EveryPlatformCallFailedOnceInEveryOperation) {
                              " of " + platformCalls[slot].name + " fails");
                 operation.runAndCheck(platformCalls[slot].name);
                 ++runs;
-                EXPECT_EQ(before.keys, holdings.keys) << "registry key left open";
-                EXPECT_EQ(before.printers, holdings.printers) << "printer handle left open";
-                EXPECT_EQ(before.globalBlocks, holdings.globalBlocks) << "global block left";
-                EXPECT_EQ(before.pages, holdings.pages) << "title storage left";
-                EXPECT_LE(holdings.brushes, 1) << "a second white brush";
+                if (platformCalls[slot].calls > failAt) ++failed[slot];
+                ExpectNothingHeld(before);
             }
         }
     }
-    PlatformHooks::Arm(-1, -1);
-    CallFunction(5, std::string(kTestPrinter) + "|" + std::to_string(copiesBefore));
-    RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
-    std::printf("%d runs with one failed platform call, %u error boxes answered\n", runs,
-                static_cast<unsigned>(boxes.size()));
+    // A listed call that no operation reaches in its clean run would pass without ever failing.
+    // The white brush is made once in the library's life, before anything here can fail; the
+    // about box's own test fails its making.
+    for (size_t slot = 0; slot < kPlatformCalls; ++slot) {
+        if (!Named(slot, "CreateSolidBrush")) {
+            EXPECT_GT(failed[slot], 0) << platformCalls[slot].name << " never failed";
+        }
+    }
+    CleanUp(copiesBefore);
+    std::printf("%d runs with one failed platform call, %d error boxes answered\n", runs,
+                answers.Boxes());
     EXPECT_GT(runs, 40);
+}
+
+// The runtime's allocator as the plug-in imports it: operator new and the string class reach
+// it through these entries. The armed allocation fails; the blocks handed out and not yet
+// freed are kept, to show what a failure left behind.
+typedef void*(__cdecl* MallocFunction)(size_t);
+typedef void*(__cdecl* CallocFunction)(size_t, size_t);
+typedef void*(__cdecl* ReallocFunction)(void*, size_t);
+typedef void(__cdecl* FreeFunction)(void*);
+typedef void(__cdecl* AbortFunction)();
+struct Allocator {
+    MallocFunction realMalloc;
+    CallocFunction realCalloc;
+    ReallocFunction realRealloc;
+    FreeFunction realFree;
+    AbortFunction realAbort;
+    int calls = 0;
+    int failAt = -1;
+    std::set<void*> live;
+    std::string during; // the case that runs, for a report of the process's end
+} allocator;
+
+bool FailsNow() {
+    if (allocator.calls++ != allocator.failAt) return false;
+    errno = ENOMEM;
+    return true;
+}
+
+void* __cdecl AllocatorMalloc(size_t size) {
+    if (FailsNow()) return nullptr;
+    void* block = allocator.realMalloc(size);
+    if (block != nullptr) allocator.live.insert(block);
+    return block;
+}
+
+void* __cdecl AllocatorCalloc(size_t count, size_t size) {
+    if (FailsNow()) return nullptr;
+    void* block = allocator.realCalloc(count, size);
+    if (block != nullptr) allocator.live.insert(block);
+    return block;
+}
+
+// A failed growth leaves the old block as it was.
+void* __cdecl AllocatorRealloc(void* block, size_t size) {
+    if (size != 0 && FailsNow()) return nullptr;
+    void* moved = allocator.realRealloc(block, size);
+    if (moved != nullptr || size == 0) allocator.live.erase(block);
+    if (moved != nullptr) allocator.live.insert(moved);
+    return moved;
+}
+
+void __cdecl AllocatorFree(void* block) {
+    allocator.live.erase(block);
+    allocator.realFree(block);
+}
+
+// An exception that cannot be caught ends the process through the runtime's abort: say where.
+void __cdecl ReportAbort() {
+    std::fprintf(stderr, "The plug-in ended the process while %s\n", allocator.during.c_str());
+    std::fflush(stderr);
+    allocator.realAbort();
+}
+
+class AllocatorHooks {
+  public:
+    AllocatorHooks()
+        : malloc_(PluginModule(), "malloc", &AllocatorMalloc),
+          calloc_(PluginModule(), "calloc", &AllocatorCalloc),
+          realloc_(PluginModule(), "realloc", &AllocatorRealloc),
+          free_(PluginModule(), "free", &AllocatorFree),
+          abort_(PluginModule(), "abort", &ReportAbort) {
+        allocator.realMalloc = malloc_.Original();
+        allocator.realCalloc = calloc_.Original();
+        allocator.realRealloc = realloc_.Original();
+        allocator.realFree = free_.Original();
+        allocator.realAbort = abort_.Original();
+        EXPECT_TRUE(malloc_.Installed() && calloc_.Installed() && realloc_.Installed() &&
+                    free_.Installed() && abort_.Installed())
+            << "the library no longer takes its heap and abort from msvcrt: hook where it does";
+    }
+    static void Arm(int failAt, const std::string& during) {
+        allocator.calls = 0;
+        allocator.failAt = failAt;
+        allocator.live.clear();
+        allocator.during = during;
+    }
+
+  private:
+    ImportHook<MallocFunction> malloc_;
+    ImportHook<CallocFunction> calloc_;
+    ImportHook<ReallocFunction> realloc_;
+    ImportHook<FreeFunction> free_;
+    ImportHook<AbortFunction> abort_;
+};
+
+// Each allocation of each operation fails in turn, the first, the second, and so on until the
+// operation makes no more: the entry point's catch-all ends the call, every guard on the way
+// out releases what it holds, and the host sees the failure answer or no answer at all. An
+// allocation that failed inside a procedure that Windows calls (a dialog's, a hook's) would
+// end the process instead: the exception cannot be unwound through Windows' frames.
+TEST(FaultInjection, EveryAllocationFailedOnceInEveryOperation) {
+    DialogAnswers answers;
+    const int copiesBefore = StoredCopies();
+    PlatformHooks counting; // fails nothing, counts what is held
+    AllocatorHooks hooks;
+
+    // The runtime keeps for good what its first throw sets up (the unwinder's sorted table of
+    // the library's frames, the thread's exception state), so one throw comes before the count.
+    chooseInSetup = false;
+    AllocatorHooks::Arm(0, "making the runtime's first throw");
+    CallFunction(2, std::string(kKeptText) + "|x");
+    ASSERT_GT(allocator.calls, 0) << "function 2 no longer allocates: throw first some other way";
+
+    int runs = 0;
+    for (const Operation& operation : Operations()) {
+        operation.prepare();
+        PlatformHooks::Arm(-1, -1);
+        AllocatorHooks::Arm(-1, std::string(operation.name) + ", no failure");
+        {
+            SCOPED_TRACE(allocator.during);
+            operation.runAndCheck(nullptr);
+        }
+        const int allocations = allocator.calls;
+        std::printf("%s: %d allocations\n", operation.name, allocations);
+
+        for (int failAt = 0; failAt < allocations; ++failAt) {
+            operation.prepare();
+            PlatformHooks::Arm(-1, -1);
+            const Holdings before = holdings;
+            AllocatorHooks::Arm(failAt, std::string(operation.name) + ", allocation " +
+                                            std::to_string(failAt + 1) + " fails");
+            SCOPED_TRACE(allocator.during);
+            operation.runAndCheck(kAllocation);
+            ++runs;
+            EXPECT_GT(allocator.calls, failAt) << "the operation never reached that allocation";
+            ExpectNothingHeld(before);
+            EXPECT_TRUE(allocator.live.empty())
+                << allocator.live.size() << " heap blocks left, expected none";
+        }
+    }
+    AllocatorHooks::Arm(-1, "cleaning up");
+    CleanUp(copiesBefore);
+    std::printf("%d runs with one failed allocation\n", runs);
+    // Function 1 takes the title and the product name, function 2 its default text and the
+    // chosen names: nothing at all would mean the hooks see no allocation.
+    EXPECT_GE(runs, 4);
 }
 
 } // namespace
