@@ -5,8 +5,9 @@
 
 #include <windows.h>
 
+#include <cctype>
+#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,10 +20,14 @@ enum ExitCode {
     kExitCannotLoad = 3,
     kExitStartupRefused = 4,
     kExitUnknownFunction = 5,
+    kExitUnanswered = 6,
 };
 
 // The host reads function names from string 144 + n for n = 0, 1, ... up to the first gap.
 const int kHighestNamedFunction = 63;
+
+const long long kDefaultWaitSeconds = 180;
+const long long kLongestWaitSeconds = 86400;
 
 const char kUsage[] =
     "usage: plughost [options] PLUGIN COMMAND [ARGUMENTS]\n"
@@ -31,26 +36,30 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  list                  show the plug-in's name, feature string and named functions\n"
-    "  call FUNCTION [TEXT]  call FUNCTION, given by name or number, with the argument\n"
-    "                        text TEXT (arguments separated by \"|\"), and print the result\n"
+    "  call FUNCTION [TEXT]  call FUNCTION, given by name or number (0 to 4294967295), with\n"
+    "                        the argument text TEXT, one word with the arguments separated\n"
+    "                        by \"|\" (quote it: 'PDF|2'), and print the result\n"
     "  prefs                 send the preferences message (the plug-in's about box)\n"
     "  startup               only start up and shut down\n"
     "\n"
     "options:\n"
-    "  --host-version N      interface version sent at start-up (default 4)\n"
+    "  --host-version N      interface version sent at start-up, -32768 to 32767 (default 4)\n"
     "  --window-title TEXT   make a window of ours with this title active before the call\n"
     "  --ok                  answer the plug-in's dialogs with OK (the print-setup dialog on\n"
     "                        the printer it opens with)\n"
     "  --choose PRINTER      answer the print-setup dialog by choosing PRINTER, then OK\n"
     "  --cancel              answer the print-setup dialog with Cancel\n"
+    "  --wait SECONDS        close a dialog or box that nobody has answered after SECONDS,\n"
+    "                        1 to 86400 (default 180), with Cancel where it has one\n"
     "  --screenshot FILE     save a picture (.bmp) of the first dialog before answering it\n"
     "  -h, --help            show this text\n"
     "\n"
-    "Without --ok, --choose or --cancel the dialogs wait for you. Every error box that the\n"
-    "plug-in shows is reported; with one of those options it is also answered with OK.\n"
+    "Without --ok, --choose or --cancel the dialogs wait for you, up to --wait seconds.\n"
+    "Every error box that the plug-in shows is reported; with one of those options it is\n"
+    "also answered with OK. Texts are printed as UTF-8, with what would not print as \\xHH.\n"
     "\n"
     "exit status: 0 done, 2 usage error, 3 the plug-in cannot be loaded, 4 start-up\n"
-    "refused, 5 unknown function\n";
+    "refused, 5 unknown function, 6 a dialog went unanswered\n";
 
 struct Options {
     int16_t hostVersion = 4;
@@ -58,38 +67,185 @@ struct Options {
     bool haveWindowTitle = false;
     bool answerDialogs = false;
     bool cancel = false;
+    DWORD waitMs = kDefaultWaitSeconds * 1000;
     std::string choosePrinter;
     std::string screenshot;
     std::string pluginPath;
     std::vector<std::string> command;
+    bool functionIsNumber = false;
+    uint32_t functionNumber = 0;
 };
 
-int UsageError(const char* problem) {
-    std::fprintf(stderr, "plughost: %s\n\n%s", problem, kUsage);
-    return kExitUsage;
+// Writes UTF-8 text. A console gets it as wide text, since its own code page may be another;
+// a pipe or a file gets the bytes.
+void Write(FILE* stream, const std::string& text) {
+    std::fflush(stream);
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        std::wstring wide(text.size(), L'\0');
+        const int length =
+            MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                static_cast<int>(wide.size()));
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(length > 0 ? length : 0), &written,
+                      nullptr);
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
-// Escapes bytes that would not print, so that every byte of a result can be seen.
-std::string Printable(const std::string& bytes) {
+// printf to `stream`; every text argument that comes from outside goes through Shown first.
+__attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3))) void Print(FILE* stream, const char* format,
+                                                                ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    char small[512];
+    const int length = std::vsnprintf(small, sizeof small, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    if (static_cast<size_t>(length) < sizeof small) {
+        Write(stream, std::string(small, static_cast<size_t>(length)));
+        return;
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    va_start(arguments, format);
+    std::vsnprintf(&text[0], text.size(), format, arguments);
+    va_end(arguments);
+    text.resize(static_cast<size_t>(length));
+    Write(stream, text);
+}
+
+bool Printable(wchar_t c) {
+    return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && !(c >= 0xD800 && c < 0xE000);
+}
+
+// Text of the ANSI code page (what the plug-in, Windows and our arguments hand us) as UTF-8 for
+// the terminal. What would not print, and bytes that are no character of the code page, show
+// as \xHH; with `exact`, a backslash shows doubled, so that every byte can be told apart.
+std::string Shown(const std::string& text, bool exact = false) {
+    const UINT codePage = GetACP();
     std::string shown;
-    for (unsigned char byte : bytes) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        const int length = i + 1 < text.size() && IsDBCSLeadByteEx(codePage, byte) ? 2 : 1;
+        wchar_t wide[2];
+        const int characters =
+            MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &text[i], length, wide, 2);
         if (byte == '\\') {
-            shown += "\\\\";
-        } else if (byte >= 0x20 && byte != 0x7F) {
-            shown += static_cast<char>(byte);
+            shown += exact ? "\\\\" : "\\";
+            i += 1;
+        } else if (characters == 1 && Printable(wide[0])) {
+            char utf8[4];
+            const int bytes =
+                WideCharToMultiByte(CP_UTF8, 0, wide, 1, utf8, sizeof utf8, nullptr, nullptr);
+            shown.append(utf8, static_cast<size_t>(bytes > 0 ? bytes : 0));
+            i += static_cast<size_t>(length);
         } else {
+            // Only the first byte: a broken pair's second byte may well be a character itself.
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
             shown += escaped;
+            i += 1;
         }
     }
     return shown;
+}
+
+// A word as a POSIX shell reads it back, quoted when it needs to be.
+std::string ShellWord(const std::string& word) {
+    bool plain = !word.empty();
+    for (unsigned char c : word)
+        plain = plain && (std::isalnum(c) || std::strchr("_./=:-", c) != nullptr);
+    if (plain) return word;
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+int UsageError(const std::string& problem) {
+    Print(stderr, "plughost: %s\n\n%s", problem.c_str(), kUsage);
+    return kExitUsage;
+}
+
+// A decimal number as a person types it: an optional sign, then digits and nothing else.
+bool LooksLikeNumber(const std::string& text) {
+    const size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
+}
+
+// The number in `text` if it is one and lies in [lowest, highest].
+bool NumberInRange(const std::string& text, long long lowest, long long highest, long long* value) {
+    if (!LooksLikeNumber(text)) return false;
+    const bool negative = text[0] == '-';
+    long long magnitude = 0;
+    for (size_t i = std::isdigit(static_cast<unsigned char>(text[0])) ? 0 : 1; i < text.size();
+         ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > 99999999999LL) return false; // beyond every range here; no overflow
+    }
+    *value = negative ? -magnitude : magnitude;
+    return *value >= lowest && *value <= highest;
+}
+
+// `what` says whose number it is: "--wait takes", "a function number is".
+std::string RangeProblem(const char* what, const std::string& text, long long lowest,
+                         long long highest) {
+    return std::string(what) + " a whole number from " + std::to_string(lowest) + " to " +
+           std::to_string(highest) + ", not \"" + Shown(text) + "\"";
 }
 
 std::string PluginString(HMODULE module, UINT id) {
     char text[512] = "";
     const int length = LoadStringA(module, id, text, sizeof text);
     return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
+}
+
+// The dialogs of this run that nobody answers: each is closed once it has waited its time.
+struct WaitingDialog {
+    HWND window;
+    DWORD shownAt;
+    std::string kind;
+    bool closed;
+};
+std::vector<WaitingDialog> waitingDialogs;
+DWORD longestWaitMs = 0;
+bool dialogWentUnanswered = false;
+
+bool HasButton(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    return button != nullptr && IsWindowVisible(button);
+}
+
+void CALLBACK CloseUnansweredDialogs(HWND, UINT, UINT_PTR, DWORD) {
+    const DWORD now = GetTickCount();
+    // Newest first: a dialog opened from another is closed before the one that opened it.
+    for (auto dialog = waitingDialogs.rbegin(); dialog != waitingDialogs.rend(); ++dialog) {
+        if (dialog->closed || !IsWindow(dialog->window) || now - dialog->shownAt < longestWaitMs) {
+            continue;
+        }
+        dialog->closed = true;
+        dialogWentUnanswered = true;
+        const char* how = "Cancel";
+        if (HasButton(dialog->window, IDCANCEL)) {
+            hostside::PressButton(dialog->window, IDCANCEL);
+        } else if (HasButton(dialog->window, IDOK)) {
+            hostside::PressButton(dialog->window, IDOK);
+            how = "OK";
+        } else {
+            PostMessageA(dialog->window, WM_CLOSE, 0, 0);
+            how = "its close box";
+        }
+        const std::string title = hostside::WindowText(dialog->window);
+        const std::string named = title.empty() ? "" : " \"" + Shown(title) + "\"";
+        Print(stdout, "no answer within %lu s: closed the %s%s with %s\n",
+              static_cast<unsigned long>(longestWaitMs / 1000), dialog->kind.c_str(), named.c_str(),
+              how);
+    }
+    for (auto dialog = waitingDialogs.begin(); dialog != waitingDialogs.end();)
+        dialog = IsWindow(dialog->window) ? dialog + 1 : waitingDialogs.erase(dialog);
 }
 
 // Answers the dialogs of one call as the options say and reports every error box.
@@ -99,19 +255,22 @@ void AnswerDialog(const Options& options, HWND dialog) {
     const bool isMessageBox = !isPrintSetup && hostside::MessageBoxText(dialog).size() > 0 &&
                               GetDlgItem(dialog, 206) == nullptr;
     if (isMessageBox) {
-        std::printf("error box \"%s\": %s\n", hostside::WindowText(dialog).c_str(),
-                    hostside::MessageBoxText(dialog).c_str());
-        std::fflush(stdout);
+        Print(stdout, "error box \"%s\": %s\n", Shown(hostside::WindowText(dialog)).c_str(),
+              Shown(hostside::MessageBoxText(dialog)).c_str());
     }
     if (!options.screenshot.empty() && !isMessageBox) {
         static bool taken = false;
         if (!taken) {
             taken = hostside::SaveWindowPicture(dialog, options.screenshot);
-            std::printf("%s %s\n", taken ? "saved a picture of the dialog in" : "could not save",
-                        options.screenshot.c_str());
+            Print(stdout, "%s %s\n", taken ? "saved a picture of the dialog in" : "could not save",
+                  Shown(options.screenshot).c_str());
         }
     }
-    if (!options.answerDialogs) return;
+    if (!options.answerDialogs) {
+        const char* kind = isPrintSetup ? "print-setup dialog" : isMessageBox ? "box" : "dialog";
+        waitingDialogs.push_back({dialog, GetTickCount(), kind, false});
+        return;
+    }
     if (isPrintSetup) {
         if (options.cancel) {
             hostside::PressButton(dialog, IDCANCEL);
@@ -119,24 +278,57 @@ void AnswerDialog(const Options& options, HWND dialog) {
         }
         if (!options.choosePrinter.empty() &&
             !hostside::ChoosePrinterInSetupDialog(dialog, options.choosePrinter)) {
-            std::printf("the print-setup dialog has no printer \"%s\"; cancelling\n",
-                        options.choosePrinter.c_str());
+            Print(stdout, "the print-setup dialog has no printer \"%s\"; cancelling\n",
+                  Shown(options.choosePrinter).c_str());
             hostside::PressButton(dialog, IDCANCEL);
             return;
         }
-        std::printf("print-setup dialog: choosing \"%s\"\n",
-                    hostside::SelectedPrinterInSetupDialog(dialog).c_str());
+        Print(stdout, "print-setup dialog: choosing \"%s\"\n",
+              Shown(hostside::SelectedPrinterInSetupDialog(dialog)).c_str());
     }
     hostside::PressButton(dialog, IDOK);
 }
 
+// Checks the command words; a `call` with a number also gets its number checked here, so that
+// a mistyped number is a usage error whatever the plug-in.
+int CheckCommand(Options* options) {
+    const std::vector<std::string>& command = options->command;
+    if (command.empty()) return UsageError("no command given");
+    const std::string& verb = command[0];
+    if (verb == "list" || verb == "prefs" || verb == "startup") {
+        if (command.size() == 1) return kExitOk;
+        return UsageError("\"" + verb + "\" takes nothing after it");
+    }
+    if (verb != "call") return UsageError("cannot understand the command: " + Shown(verb));
+    if (command.size() < 2) return UsageError("\"call\" needs a FUNCTION");
+    if (command.size() > 3) {
+        // The shell has split the text at blanks, or the "|" was left out.
+        std::string joined = command[2];
+        for (size_t i = 3; i < command.size(); ++i)
+            joined += "|" + command[i];
+        return UsageError("\"call\" takes one argument text after the function; join the "
+                          "arguments with \"|\" into one quoted word, as in:\n  call " +
+                          Shown(ShellWord(command[1])) + " " + Shown(ShellWord(joined)));
+    }
+    if (LooksLikeNumber(command[1])) {
+        long long number = 0;
+        if (!NumberInRange(command[1], 0, 0xFFFFFFFFLL, &number))
+            return UsageError(RangeProblem("a function number is", command[1], 0, 0xFFFFFFFFLL));
+        options->functionIsNumber = true;
+        options->functionNumber = static_cast<uint32_t>(number);
+    }
+    return kExitOk;
+}
+
+// Fills `options` from the command line; false with `exitCode` set when the run ends here.
 bool ParseOptions(int argc, char** argv, Options* options, int* exitCode) {
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
+        long long number = 0;
         if (option == "-h" || option == "--help") {
-            std::fputs(kUsage, stdout);
+            Write(stdout, kUsage);
             *exitCode = kExitOk;
             return false;
         } else if (option == "--ok") {
@@ -152,9 +344,21 @@ bool ParseOptions(int argc, char** argv, Options* options, int* exitCode) {
         } else if (option == "--screenshot" && hasValue) {
             options->screenshot = argv[++i];
         } else if (option == "--host-version" && hasValue) {
-            options->hostVersion = static_cast<int16_t>(std::atoi(argv[++i]));
+            if (!NumberInRange(argv[++i], -32768, 32767, &number)) {
+                *exitCode =
+                    UsageError(RangeProblem("--host-version takes", argv[i], -32768, 32767));
+                return false;
+            }
+            options->hostVersion = static_cast<int16_t>(number);
+        } else if (option == "--wait" && hasValue) {
+            if (!NumberInRange(argv[++i], 1, kLongestWaitSeconds, &number)) {
+                *exitCode =
+                    UsageError(RangeProblem("--wait takes", argv[i], 1, kLongestWaitSeconds));
+                return false;
+            }
+            options->waitMs = static_cast<DWORD>(number * 1000);
         } else {
-            *exitCode = UsageError(("unknown option or missing value: " + option).c_str());
+            *exitCode = UsageError("unknown option or missing value: " + Shown(option));
             return false;
         }
     }
@@ -165,29 +369,12 @@ bool ParseOptions(int argc, char** argv, Options* options, int* exitCode) {
     options->pluginPath = argv[i++];
     for (; i < argc; ++i)
         options->command.push_back(argv[i]);
-    if (options->command.empty()) {
-        *exitCode = UsageError("no command given");
-        return false;
-    }
-    const std::string& verb = options->command[0];
-    const size_t count = options->command.size();
-    const bool known = ((verb == "list" || verb == "prefs" || verb == "startup") && count == 1) ||
-                       (verb == "call" && (count == 2 || count == 3));
-    if (!known) {
-        *exitCode = UsageError(("cannot understand the command: " + verb).c_str());
-        return false;
-    }
-    return true;
+    *exitCode = CheckCommand(options);
+    return *exitCode == kExitOk;
 }
 
-// The function number for a name from the plug-in's string table, or a number given as is.
+// The function number for a name from the plug-in's string table.
 bool FindFunction(HMODULE module, const std::string& function, uint32_t* number) {
-    char* end = nullptr;
-    const unsigned long given = std::strtoul(function.c_str(), &end, 10);
-    if (!function.empty() && *end == '\0') {
-        *number = static_cast<uint32_t>(given);
-        return true;
-    }
     for (int n = 0; n <= kHighestNamedFunction; ++n) {
         const std::string name = PluginString(module, 144 + n);
         if (name.empty()) break;
@@ -200,15 +387,15 @@ bool FindFunction(HMODULE module, const std::string& function, uint32_t* number)
 }
 
 void ListFunctions(HMODULE module) {
-    std::printf("plug-in name:   %s\n", PluginString(module, 128).c_str());
-    std::printf("feature string: %s\n", PluginString(module, 131).c_str());
-    std::printf("functions:\n");
+    Print(stdout, "plug-in name:   %s\n", Shown(PluginString(module, 128)).c_str());
+    Print(stdout, "feature string: %s\n", Shown(PluginString(module, 131)).c_str());
+    Print(stdout, "functions:\n");
     for (int n = 0; n <= kHighestNamedFunction; ++n) {
         const std::string name = PluginString(module, 144 + n);
         if (name.empty()) break;
-        std::printf("  %2d  %s\n", n, name.c_str());
+        Print(stdout, "  %2d  %s\n", n, Shown(name).c_str());
     }
-    std::printf("(a function without a name is called by its number: call 4 'TEXT')\n");
+    Print(stdout, "(a function without a name is called by its number: call 4 'TEXT')\n");
 }
 
 void SendMessageOnly(const hostside::Plugin& plugin, uint8_t message) {
@@ -231,12 +418,12 @@ void CallFunction(const hostside::Plugin& plugin, uint32_t number, const std::st
             resized || (call.service == hostside::Service::ResizeHandle && call.handle == result);
     }
     if (!resized) {
-        std::printf("(no result)\n");
+        Print(stdout, "(no result)\n");
         return;
     }
     const std::string bytes = hostside::HandleBytes(result);
-    std::printf("result (%u bytes): %s\n", static_cast<unsigned>(bytes.size()),
-                Printable(bytes).c_str());
+    Print(stdout, "result (%u bytes): %s\n", static_cast<unsigned>(bytes.size()),
+          Shown(bytes, true).c_str());
 }
 
 } // namespace
@@ -249,19 +436,23 @@ int main(int argc, char** argv) {
     hostside::Plugin plugin;
     std::string error;
     if (!hostside::LoadPlugin(options.pluginPath, &plugin, &error)) {
-        std::fprintf(stderr, "plughost: %s\n", error.c_str());
+        Print(stderr, "plughost: %s\n", Shown(error).c_str());
         return kExitCannotLoad;
     }
 
     const std::vector<std::string>& command = options.command;
-    uint32_t number = 0;
-    if (command[0] == "call" && !FindFunction(plugin.module, command[1], &number)) {
-        std::fprintf(stderr, "plughost: the plug-in names no function \"%s\" (try: list)\n",
-                     command[1].c_str());
+    uint32_t number = options.functionNumber;
+    if (command[0] == "call" && !options.functionIsNumber &&
+        !FindFunction(plugin.module, command[1], &number)) {
+        Print(stderr, "plughost: the plug-in names no function \"%s\" (try: list)\n",
+              Shown(command[1]).c_str());
         return kExitUnknownFunction;
     }
 
     hostside::DialogWatch watch([&options](HWND dialog) { AnswerDialog(options, dialog); });
+    longestWaitMs = options.waitMs;
+    // A thread timer, like the watch's, so that it fires inside every modal loop.
+    const UINT_PTR waitTimer = SetTimer(nullptr, 0, 100, CloseUnansweredDialogs);
 
     hostside::CallRecord startup(plugin.module);
     startup.SetMessage(hostside::kMessageStartup);
@@ -269,30 +460,35 @@ int main(int argc, char** argv) {
     hostside::CallEntryPoint(plugin.entry, startup.Bytes());
     const int32_t answer = startup.Result();
     if (answer != 4) {
-        std::printf("start-up: host version %d refused (answer %ld)\n", options.hostVersion,
-                    static_cast<long>(answer));
+        Print(stdout, "start-up: host version %d refused (answer %ld)\n", options.hostVersion,
+              static_cast<long>(answer));
         return kExitStartupRefused;
     }
-    std::printf("start-up: host version %d accepted, the plug-in speaks version %ld\n",
-                options.hostVersion, static_cast<long>(answer));
+    Print(stdout, "start-up: host version %d accepted, the plug-in speaks version %ld\n",
+          options.hostVersion, static_cast<long>(answer));
 
     HWND titleWindow = nullptr;
     if (options.haveWindowTitle) {
         titleWindow = hostside::MakeActiveWindow(options.windowTitle);
-        std::printf("active window: \"%s\"\n", options.windowTitle.c_str());
+        Print(stdout, "active window: \"%s\"\n", Shown(options.windowTitle).c_str());
     }
 
     if (command[0] == "list") {
         ListFunctions(plugin.module);
     } else if (command[0] == "prefs") {
         SendMessageOnly(plugin, hostside::kMessagePreferences);
-        std::printf("preferences: the about box was closed\n");
+        Print(stdout, "preferences: the about box was closed\n");
     } else if (command[0] == "call") {
         CallFunction(plugin, number, command.size() > 2 ? command[2] : std::string());
     }
 
     SendMessageOnly(plugin, hostside::kMessageShutdown);
-    std::printf("shutdown sent\n");
+    Print(stdout, "shutdown sent\n");
+    KillTimer(nullptr, waitTimer);
     if (titleWindow != nullptr) DestroyWindow(titleWindow);
+    if (dialogWentUnanswered) {
+        Print(stderr, "plughost: a dialog went unanswered\n");
+        return kExitUnanswered;
+    }
     return kExitOk;
 }

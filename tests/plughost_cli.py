@@ -4,20 +4,34 @@ plughost.exe under Wine in the run's prefix; argv[1] is the build folder."""
 import os
 import subprocess
 import sys
+import tempfile
+import time
 import unittest
 
 BUILD = None
 
 
-def plughost(*args):
-    """Runs the bundled host and answers (exit status, output with stderr, no CRs)."""
-    done = subprocess.run(["wine", os.path.join(BUILD, "plughost.exe"), *args],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
-    return done.returncode, done.stdout.decode("latin-1").replace("\r", "")
+def plughost(*args, locale="C.UTF-8"):
+    """Runs the bundled host and answers (exit status, output with stderr, no CRs). The output
+    must be UTF-8, as a terminal of that locale reads it; the locale also sets Wine's ANSI code
+    page (1252 for C.UTF-8)."""
+    env = dict(os.environ, LC_ALL=locale, LANG=locale)
+    # A file, not a pipe: the Wine services that the first run starts inherit its output and
+    # keep a pipe open for seconds after the host has exited.
+    with tempfile.TemporaryFile() as output:
+        done = subprocess.run(["wine", os.path.join(BUILD, "plughost.exe"), *args], env=env,
+                              stdout=output, stderr=subprocess.STDOUT, timeout=120)
+        output.seek(0)
+        return done.returncode, output.read().decode("utf-8").replace("\r", "")
 
 
 def plugin():
     return os.path.join(BUILD, "QV_Printer7.fmx")
+
+
+def have_locale(name):
+    listed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, text=True).stdout
+    return name.lower().replace("-", "") in listed.lower().replace("-", "").split()
 
 
 class Errors(unittest.TestCase):
@@ -30,7 +44,51 @@ class Errors(unittest.TestCase):
             ([plugin(), "call", "VEZederar-Nothing"], 5, 'names no function "VEZederar-Nothing"'),
             ([plugin()], 2, "no command given"),
             ([plugin(), "dance"], 2, "cannot understand the command"),
+            ([plugin(), "list", "all"], 2, '"list" takes nothing after it'),
             (["--bogus", plugin(), "list"], 2, "unknown option"),
+        ]
+        for args, status, message in cases:
+            with self.subTest(args=args):
+                code, output = plughost(*args)
+                self.assertEqual(code, status, output)
+                self.assertIn(message, output)
+
+    def test_arguments_given_as_separate_words_get_the_joined_text_as_a_hint(self):
+        cases = [
+            (["5", "PDF", "2"], "call 5 'PDF|2'"),
+            (["VEZederar-SetPrinter", "My Printer", "7.0"],
+             "call VEZederar-SetPrinter 'My Printer|7.0'"),
+            (["2", "it's", "x"], "call 2 'it'\\''s|x'"),
+        ]
+        for words, hint in cases:
+            with self.subTest(words=words):
+                code, output = plughost(plugin(), "call", *words)
+                self.assertEqual(code, 2, output)
+                self.assertIn("\n  " + hint + "\n", output)
+                self.assertNotIn("start-up:", output, "nothing is called")
+
+    def test_numbers_outside_their_range_are_usage_errors_that_give_the_range(self):
+        cases = [
+            (["--host-version", "abc", plugin(), "list"], "from -32768 to 32767, not \"abc\""),
+            (["--host-version", "70000", plugin(), "list"], "from -32768 to 32767, not \"70000\""),
+            (["--host-version", "", plugin(), "list"], "from -32768 to 32767"),
+            ([plugin(), "call", "4294967296"], "from 0 to 4294967295, not \"4294967296\""),
+            ([plugin(), "call", "-1"], "from 0 to 4294967295, not \"-1\""),
+            (["--wait", "0", plugin(), "prefs"], "from 1 to 86400, not \"0\""),
+            (["--wait", "2.5", plugin(), "prefs"], "from 1 to 86400, not \"2.5\""),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                code, output = plughost(*args)
+                self.assertEqual(code, 2, output)
+                self.assertIn(message, output)
+
+    def test_numbers_at_the_ends_of_their_range_reach_the_plug_in_unchanged(self):
+        cases = [
+            (["--host-version", "-32768", plugin(), "startup"], 4, "host version -32768 refused"),
+            (["--host-version", "255", plugin(), "startup"], 0, "host version 255 accepted"),
+            ([plugin(), "call", "4294967295", "x"], 0, "(no result)"),
+            ([plugin(), "call", "+0", "x"], 0, "result (21 bytes): DO-Dezevad Azuzev 2.3"),
         ]
         for args, status, message in cases:
             with self.subTest(args=args):
@@ -42,7 +100,7 @@ class Errors(unittest.TestCase):
         code, output = plughost("--help")
         self.assertEqual(code, 0)
         for word in ("list", "call FUNCTION", "prefs", "--window-title", "--choose", "--cancel",
-                     "exit status"):
+                     "--wait SECONDS", "exit status", "6 a dialog went unanswered"):
             self.assertIn(word, output)
 
 
@@ -65,16 +123,54 @@ class Calls(unittest.TestCase):
                 self.assertEqual(code, 0, output)
                 self.assertIn("result (21 bytes): DO-Dezevad Azuzev 2.3\n", output)
 
-    def test_bytes_that_would_not_print_are_escaped(self):
-        # A cancelled print-setup dialog answers its argument as it came.
-        code, output = plughost("--cancel", plugin(), "call", "2", "tab\there\\")
-        self.assertEqual(code, 0, output)
-        self.assertIn("result (9 bytes): tab\\x09here\\\\\n", output)
+    def test_results_are_shown_as_utf8_with_the_byte_count_of_the_result(self):
+        # A cancelled print-setup dialog answers its argument as it came, in the ANSI code
+        # page; the count is of those bytes, not of the UTF-8 that the terminal gets.
+        cases = [
+            ("C.UTF-8", "Drücker", "result (7 bytes): Drücker\n"),
+            ("C.UTF-8", "tab\there\\", "result (9 bytes): tab\\x09here\\\\\n"),
+            ("C.UTF-8", "a\u0081b", "result (3 bytes): a\\x81b\n"),  # a C1 control character
+            ("ja_JP.UTF-8", "印刷機", "result (6 bytes): 印刷機\n"),  # code page 932
+        ]
+        for locale, text, shown in cases:
+            with self.subTest(locale=locale, text=text):
+                if not have_locale(locale):
+                    self.skipTest("the locale %s is not installed" % locale)
+                code, output = plughost("--cancel", plugin(), "call", "2", text, locale=locale)
+                self.assertEqual(code, 0, output)
+                self.assertIn(shown, output)
 
     def test_an_untouched_result_is_reported_as_no_result(self):
         code, output = plughost(plugin(), "call", "99", "x")
         self.assertEqual(code, 0, output)
         self.assertIn("(no result)", output)
+
+
+class Waiting(unittest.TestCase):
+    def test_a_dialog_nobody_answers_is_closed_after_the_wait_and_the_run_says_so(self):
+        long_title = "FileMaker Pro " + "x" * 240  # a key path too long: the error box
+        cases = [
+            ([plugin(), "prefs"], "the dialog with OK", "preferences: the about box was closed"),
+            ([plugin(), "call", "2", "none"], 'the print-setup dialog "[^"]*" with Cancel',
+             "result (4 bytes): none"),  # cancelled: the argument comes back
+            (["--window-title", long_title, plugin(), "call", "1", "PDF|7.0"],
+             'the box "VE Zederar Plugin Error" with OK', "(no result)"),
+        ]
+        for args, closed, outcome in cases:
+            with self.subTest(args=args[:3]):
+                started = time.monotonic()
+                code, output = plughost("--wait", "1", *args)
+                self.assertGreaterEqual(time.monotonic() - started, 1.0, output)
+                self.assertEqual(code, 6, output)
+                self.assertRegex(output, "no answer within 1 s: closed " + closed + "\n")
+                self.assertIn(outcome, output)
+                self.assertIn("shutdown sent", output)
+                self.assertIn("plughost: a dialog went unanswered", output)
+
+    def test_answered_dialogs_do_not_count_as_unanswered(self):
+        code, output = plughost("--ok", "--wait", "1", plugin(), "prefs")
+        self.assertEqual(code, 0, output)
+        self.assertNotIn("no answer", output)
 
 
 if __name__ == "__main__":
