@@ -67,12 +67,17 @@ cp LICENSE "$folder/LICENSE.txt"
 chmod 644 "$folder"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$folder"/*
 
-sums() { LC_ALL=C sha256sum -- "$@"; }
-(cd "$folder" && sums $(LC_ALL=C ls | grep -vx SHA256SUMS) >SHA256SUMS)
+# Listed in byte order, whatever the locale.
+(
+  cd "$folder"
+  export LC_ALL=C
+  files=(*)
+  sha256sum -- "${files[@]}" >SHA256SUMS
+)
 touch -d "@$SOURCE_DATE_EPOCH" "$folder/SHA256SUMS" "$folder"
 "$python" packaging/build_zip.py "$dist/$name.zip" "$folder"
 cp -p "$folder/$name.msi" "$dist/"
-(cd "$dist" && sums "$name.zip" "$name.msi" >SHA256SUMS)
+(cd "$dist" && sha256sum -- "$name.zip" "$name.msi" >SHA256SUMS)
 
 echo "[package] $dist:"
 (cd "$dist" && cat SHA256SUMS && unzip -l "$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d')
