@@ -8,6 +8,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 mkdir -p "$build/screenshots"
 cd "$build"
+# Debian's interpreter, which has Debian's Pillow; another python3 may come first on PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 
 # Takes a picture of the first dialog that `plughost ARGS` opens and converts it to NAME.png.
 picture() {
@@ -19,7 +22,7 @@ picture() {
     echo "screenshots.sh: no picture of the $name" >&2
     return 1
   fi
-  python3 "$root/scripts/bmp_to_png.py" "screenshots/$name.bmp" "screenshots/$name.png"
+  "$python" "$root/scripts/bmp_to_png.py" "screenshots/$name.bmp" "screenshots/$name.png"
   rm -f "screenshots/$name.bmp"
   echo "saved $build/screenshots/$name.png"
 }

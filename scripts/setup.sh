@@ -8,7 +8,7 @@ say() { printf '[setup] %s\n' "$*"; }
 packages=(
   cmake make g++-mingw-w64-i686 wine wine32:i386 xvfb x11-utils
   cups cups-client cups-bsd printer-driver-cups-pdf libcups2:i386
-  googletest python3 python3-pefile locales zip unzip
+  googletest python3 python3-pefile python3-pil locales zip unzip
   clang libclang-rt-14-dev libbenchmark-dev
   wixl msitools python3-olefile osslsigncode openssl libengine-pkcs11-openssl softhsm2
 )
