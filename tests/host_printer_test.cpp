@@ -301,6 +301,60 @@ BOOL WINAPI VirtualFreeRecorded(LPVOID address, SIZE_T size, DWORD type) {
     return originalVirtualFree(address, size, type);
 }
 
+// Another program's window in the foreground, made and kept there by a thread of its own
+// until the object ends.
+class ForeignForegroundWindow {
+  public:
+    explicit ForeignForegroundWindow(const std::string& title) : title_(title) {
+        ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+        WaitForSingleObject(ready_, 5000);
+    }
+    ~ForeignForegroundWindow() {
+        if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+        CloseHandle(ready_);
+    }
+    HWND Handle() const { return window_; }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        ForeignForegroundWindow* me = static_cast<ForeignForegroundWindow*>(self);
+        me->window_ = hostside::MakeActiveWindow(me->title_);
+        SetForegroundWindow(me->window_);
+        SetEvent(me->ready_);
+        MSG message;
+        while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+            if (message.message == WM_CLOSE) break;
+            DispatchMessageA(&message);
+        }
+        DestroyWindow(me->window_);
+        return 0;
+    }
+    std::string title_;
+    HANDLE ready_;
+    HANDLE thread_;
+    HWND window_ = nullptr;
+};
+
+// The host calls on its own thread, so the product comes from that thread's active window,
+// not from whatever window is in the foreground.
+TEST_F(HostPrinter, TitleComesFromTheCallingThreadsActiveWindowNotTheForegroundOne) {
+    const std::string path = PreferencesPath("FileMaker Pro", "7.0");
+    const RegistryScope scope(path);
+    const RegistryScope elsewhere(PreferencesPath("Other Program", "7.0"));
+    const ActiveWindow window("FileMaker Pro - [Contacts]");
+    const ForeignForegroundWindow other("Other Program - [Elsewhere]");
+    ASSERT_NE(nullptr, other.Handle());
+    ASSERT_EQ(other.Handle(), GetForegroundWindow()) << "the other thread's window is not in front";
+    ASSERT_EQ(window.Handle(), GetActiveWindow()) << "this thread's active window was lost";
+
+    Call("PDF|7.0");
+    EXPECT_EQ(path, LastCreatePath());
+    EXPECT_EQ(std::string("PDF\0", 4), ReadValue(path, "Printer").bytes);
+}
+
 TEST_F(HostPrinter, TitleStorageIsReleasedAndItsLackEndsTheCall) {
     ImportHook<decltype(&VirtualAlloc)> allocHook(PluginModule(), "VirtualAlloc",
                                                   &VirtualAllocRecorded);

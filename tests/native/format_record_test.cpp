@@ -24,6 +24,12 @@ TEST(FormatRecord, DefaultIsSixteenCharactersAndATerminator) {
     SetDefaultFormatRecord(record);
     EXPECT_EQ(16, record.length);
     EXPECT_EQ(kDefaultText, std::string(record.characters));
+    // Every byte after the text is zero too: a later read of a shorter value that carries a
+    // length byte beyond its own characters shows them, and they must be the default's.
+    std::string expected(sizeof record, '\0');
+    expected[0] = 16;
+    expected.replace(1, kDefaultText.size(), kDefaultText);
+    EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(&record), sizeof record));
 }
 
 TEST(FormatRecord, AcceptsStoredSizesUpTo31Bytes) {
