@@ -35,40 +35,44 @@ class Installer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="qvprinter-msi.")
-        with open(os.path.join(BUILD, "QV_Printer7.fmx"), "rb") as f:
-            library = f.read()
+        cls.addClassCleanup(shutil.rmtree, cls.scratch, ignore_errors=True)
+        library = os.path.join(BUILD, "QV_Printer7.fmx")
+        with open(library, "rb") as f:
+            data = f.read()
         # The older release: another file (the same one with bytes after its end, which the
         # loader ignores) of the same file version, so only removing the old product first
         # can make the upgrade replace it.
-        old_file = os.path.join(cls.scratch, "old", "QV_Printer7.fmx")
-        os.makedirs(os.path.dirname(old_file))
-        with open(old_file, "wb") as f:
-            f.write(library + b"older release\0\0\0")
-            cls.old_library = hashlib.sha256(library + b"older release\0\0\0").hexdigest()
-        cls.new_library = hashlib.sha256(library).hexdigest()
+        old_library = os.path.join(cls.scratch, "old", "QV_Printer7.fmx")
+        os.makedirs(os.path.dirname(old_library))
+        with open(old_library, "wb") as f:
+            f.write(data + b"older release\0\0\0")
+        cls.new_library = hashlib.sha256(data).hexdigest()
+        cls.old_library = hashlib.sha256(data + b"older release\0\0\0").hexdigest()
         cls.new = os.path.join(cls.scratch, "new.msi")
         cls.old = os.path.join(cls.scratch, "old.msi")
-        for library, package, version in ((os.path.join(BUILD, "QV_Printer7.fmx"), cls.new,
-                                           []), (old_file, cls.old, ["--version", "2.2.0"])):
-            subprocess.run([sys.executable, BUILD_MSI, library, package, "--epoch", str(EPOCH)]
+        for source, package, version in ((library, cls.new, []),
+                                         (old_library, cls.old, ["--version", "2.2.0"])):
+            subprocess.run([sys.executable, BUILD_MSI, source, package, "--epoch", str(EPOCH)]
                            + version, check=True)
 
         prefix = os.path.join(cls.scratch, "prefix")
         cls.drive_c = os.path.join(prefix, "drive_c")
         cls.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        cls.addClassCleanup(cls.end_wineserver)
         subprocess.run(["wineboot", "--init"], env=cls.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         cls.logs = 0
 
     @classmethod
-    def tearDownClass(cls):
+    def end_wineserver(cls):
+        if not os.path.isdir(cls.env["WINEPREFIX"]):
+            return
         subprocess.run(["wineserver", "-k"], env=cls.env, stderr=subprocess.DEVNULL)
         # The wineserver's socket folder is named after the prefix's device and inode.
         prefix = os.stat(cls.env["WINEPREFIX"])
         server = "server-%x-%x" % (prefix.st_dev, prefix.st_ino)
         shutil.rmtree(os.path.join("/tmp/.wine-%d" % os.getuid(), server), ignore_errors=True)
-        shutil.rmtree(cls.scratch, ignore_errors=True)
 
     def msiexec(self, *arguments):
         """Runs msiexec silently with a verbose log; answers (exit status, log text)."""
