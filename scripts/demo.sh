@@ -4,6 +4,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Runs a Windows program under Wine and shows its output without CRs. Through a file, not a
+# pipe: the Wine services that a run starts inherit a pipe and hold it open for seconds after
+# the program has exited.
+windows() {
+  local output status=0
+  output=$(mktemp)
+  wine "$@" >"$output" 2>&1 || status=$?
+  tr -d '\r' <"$output"
+  rm -f "$output"
+  return "$status"
+}
+export -f windows
+
 # Shows the command as one could type it, quoting the arguments that need it.
 host() {
   local shown=plughost argument
@@ -11,7 +24,7 @@ host() {
     if [[ $argument =~ ^[A-Za-z0-9_./=:-]+$ ]]; then shown+=" $argument"; else shown+=" '$argument'"; fi
   done
   printf '\n$ %s\n' "$shown"
-  wine build/plughost.exe "$@" 2>&1 | tr -d '\r'
+  windows build/plughost.exe "$@"
 }
 export -f host
 

@@ -1,3 +1,3 @@
 # Start-up, the plug-in's names and functions, the version text, shutdown.
-host build/QV_Printer7.fmx list
-host build/QV_Printer7.fmx call VEZederar-Version
+host --ok build/QV_Printer7.fmx list
+host --ok build/QV_Printer7.fmx call VEZederar-Version
