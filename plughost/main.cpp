@@ -117,6 +117,7 @@ __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3))) void Print(FILE* stream, co
     Write(stream, text);
 }
 
+// Control characters (C0, DEL and C1) and a lone half of a surrogate pair would not print.
 bool Printable(wchar_t c) {
     return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && !(c >= 0xD800 && c < 0xE000);
 }
@@ -211,7 +212,7 @@ struct WaitingDialog {
     bool closed;
 };
 std::vector<WaitingDialog> waitingDialogs;
-DWORD longestWaitMs = 0;
+DWORD waitLimitMs = 0;
 bool dialogWentUnanswered = false;
 
 bool HasButton(HWND dialog, int id) {
@@ -223,7 +224,7 @@ void CALLBACK CloseUnansweredDialogs(HWND, UINT, UINT_PTR, DWORD) {
     const DWORD now = GetTickCount();
     // Newest first: a dialog opened from another is closed before the one that opened it.
     for (auto dialog = waitingDialogs.rbegin(); dialog != waitingDialogs.rend(); ++dialog) {
-        if (dialog->closed || !IsWindow(dialog->window) || now - dialog->shownAt < longestWaitMs) {
+        if (dialog->closed || !IsWindow(dialog->window) || now - dialog->shownAt < waitLimitMs) {
             continue;
         }
         dialog->closed = true;
@@ -241,7 +242,7 @@ void CALLBACK CloseUnansweredDialogs(HWND, UINT, UINT_PTR, DWORD) {
         const std::string title = hostside::WindowText(dialog->window);
         const std::string named = title.empty() ? "" : " \"" + Shown(title) + "\"";
         Print(stdout, "no answer within %lu s: closed the %s%s with %s\n",
-              static_cast<unsigned long>(longestWaitMs / 1000), dialog->kind.c_str(), named.c_str(),
+              static_cast<unsigned long>(waitLimitMs / 1000), dialog->kind.c_str(), named.c_str(),
               how);
     }
     for (auto dialog = waitingDialogs.begin(); dialog != waitingDialogs.end();)
@@ -450,7 +451,7 @@ int main(int argc, char** argv) {
     }
 
     hostside::DialogWatch watch([&options](HWND dialog) { AnswerDialog(options, dialog); });
-    longestWaitMs = options.waitMs;
+    waitLimitMs = options.waitMs;
     // A thread timer, like the watch's, so that it fires inside every modal loop.
     const UINT_PTR waitTimer = SetTimer(nullptr, 0, 100, CloseUnansweredDialogs);
 
