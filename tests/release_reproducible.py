@@ -62,7 +62,8 @@ class Reproducible(unittest.TestCase):
                 again = f.read()
         self.assertEqual(len(again), len(self.library))
         differ = [i for i in range(len(again)) if again[i] != self.library[i]]
-        self.assertEqual(differ[:16], [], "%d bytes differ" % len(differ))
+        self.assertEqual(differ[:16], [], "%d bytes differ (or the sources changed since the "
+                                          "build)" % len(differ))
 
 
 if __name__ == "__main__":
