@@ -15,18 +15,19 @@ namespace {
 
 const char kVersionText[] = "DO-Dezevad Azuzev 2.3";
 
-// A version call (function 0) in a record of its own pages, released as soon as it returns.
-class NestedVersionCall {
+// A call of function `number` (the version, unless told otherwise) in a record of its own
+// pages, released as soon as the call returns.
+class NestedCall {
   public:
-    NestedVersionCall()
+    explicit NestedCall(uint32_t number = 0, const std::string& text = "")
         : pages_(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
           record_(new (pages_) hostside::CallRecord(PluginModule())),
           result_(hostside::NewHandle("")) {
-        record_->SetFunction(0, hostside::NewHandle(""), result_);
+        record_->SetFunction(number, hostside::NewHandle(text), result_);
     }
-    ~NestedVersionCall() { VirtualFree(pages_, 0, MEM_RELEASE); }
-    NestedVersionCall(const NestedVersionCall&) = delete;
-    NestedVersionCall& operator=(const NestedVersionCall&) = delete;
+    ~NestedCall() { VirtualFree(pages_, 0, MEM_RELEASE); }
+    NestedCall(const NestedCall&) = delete;
+    NestedCall& operator=(const NestedCall&) = delete;
 
     // Calls the plug-in, as the host's own window code would from inside a modal loop, then
     // releases the record.
@@ -37,9 +38,9 @@ class NestedVersionCall {
         VirtualProtect(pages_, kPageSize, PAGE_NOACCESS, &old);
     }
 
-    void ExpectAnswered(const std::string& where) const {
+    void ExpectAnswered(const std::string& where, const std::string& answer = kVersionText) const {
         EXPECT_EQ(1, runs_) << where << ": the nested call ran that often";
-        EXPECT_EQ(kVersionText, hostside::HandleBytes(result_)) << where;
+        EXPECT_EQ(answer, hostside::HandleBytes(result_)) << where;
     }
 
   private:
@@ -51,7 +52,7 @@ class NestedVersionCall {
 };
 
 TEST(Reentrancy, CallDuringThePrintSetupDialog) {
-    NestedVersionCall nested;
+    NestedCall nested;
     hostside::DialogWatch watch([&](HWND dialog) {
         // The dialog has no owner, so the host's windows stay usable and a script can call in.
         nested.Run();
@@ -63,14 +64,37 @@ TEST(Reentrancy, CallDuringThePrintSetupDialog) {
     EXPECT_EQ("outer default", outer.result) << "the earlier call's answer went astray";
 }
 
+// The about box and start-up read nothing through the slot once their loops have begun, so
+// these two show that a nested call is answered and start-up answers into its own record.
 TEST(Reentrancy, CallDuringTheAboutBox) {
-    NestedVersionCall nested;
+    NestedCall nested;
     hostside::DialogWatch watch([&](HWND dialog) {
         nested.Run();
         hostside::PressButton(dialog, IDOK);
     });
     SendHostMessage(hostside::kMessagePreferences);
     nested.ExpectAnswered("about box");
+}
+
+// Two levels: from the about box a script opens the print-setup dialog, and from inside that a
+// version call arrives. Each call must give the slot back to the one it interrupted.
+TEST(Reentrancy, CallsNestedTwoDeepEachFinishWithTheirOwnRecord) {
+    NestedCall innermost;
+    NestedCall middle(2, "middle default");
+    int dialogs = 0;
+    hostside::DialogWatch watch([&](HWND dialog) {
+        if (++dialogs == 1) {
+            middle.Run(); // opens the print-setup dialog, which this watch answers below
+            hostside::PressButton(dialog, IDOK);
+        } else {
+            innermost.Run();
+            hostside::PressButton(dialog, IDCANCEL);
+        }
+    });
+    SendHostMessage(hostside::kMessagePreferences);
+    EXPECT_EQ(2, dialogs) << "the about box and the print-setup dialog";
+    innermost.ExpectAnswered("innermost");
+    middle.ExpectAnswered("print-setup dialog from the about box", "middle default");
 }
 
 TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox) {
@@ -88,7 +112,7 @@ TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox)
     idle.SetMessage(hostside::kMessageIdle);
     uint8_t idleBefore[hostside::offsets::kRecordSize];
     std::memcpy(idleBefore, idle.Bytes(), sizeof idleBefore);
-    NestedVersionCall nested;
+    NestedCall nested;
     std::string boxText;
     hostside::DialogWatch watch([&](HWND box) {
         boxText = hostside::MessageBoxText(box);
@@ -108,11 +132,11 @@ TEST(Reentrancy, StartupAnswersIntoItsOwnRecordWhateverArrivesDuringItsErrorBox)
 
 // A top-level window of the host whose handler calls the plug-in when a printer's defaults
 // change, as a solution's script triggered by the announcement would.
-NestedVersionCall* onDevmodeChange = nullptr;
+NestedCall* onDevmodeChange = nullptr;
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DEVMODECHANGE && onDevmodeChange != nullptr) {
-        NestedVersionCall* nested = onDevmodeChange;
+        NestedCall* nested = onDevmodeChange;
         onDevmodeChange = nullptr; // one announcement, one call
         nested->Run();
         return 0;
@@ -148,7 +172,7 @@ TEST(Reentrancy, CallDuringThePrinterDefaultsAnnouncement) {
 
     for (const uint32_t function : {4u, 5u}) {
         const std::string where = "function " + std::to_string(function);
-        NestedVersionCall nested;
+        NestedCall nested;
         onDevmodeChange = &nested;
         const CallOutcome outer = CallFunction(function, std::string(kPrinter) + "|1");
         onDevmodeChange = nullptr;
