@@ -8,6 +8,7 @@ set(QV_PLUGIN_SOURCES
   host/format_preference.cpp
   host/host_services.cpp
   host/plugin_strings.cpp
+  host/stack_guard.cpp
   host/version_text.cpp
   printer/host_printer.cpp
   printer/select_printer.cpp

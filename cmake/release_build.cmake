@@ -4,7 +4,6 @@
 
 # The stack protector's guard and failure routine are the plug-in's own (host/stack_guard.cpp),
 # so nothing links libssp. No build folder or source folder may reach the binary.
-target_sources(qv_objects PRIVATE ${CMAKE_SOURCE_DIR}/host/stack_guard.cpp)
 target_compile_options(qv_objects PRIVATE -fstack-protector-strong
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
 

@@ -2,6 +2,7 @@
 #include "dispatch.h"
 
 #include "format_preference.h"
+#include "stack_guard.h"
 #include "version_text.h"
 #include "../printer/printer_operations.h"
 #include "../ui/about_dialog.h"
@@ -71,7 +72,10 @@ void DispatchFunction(uint32_t functionNumber, HostHandle argumentHandle, HostHa
     }
 }
 
-extern "C" void __cdecl FMExternCallProc(ExternCallRecord* record) {
+namespace {
+
+// Everything a call does, in a frame of its own that the stack protector guards.
+__attribute__((noinline)) void HandleCall(ExternCallRecord* record) {
     const CallRecordSlot slot(record);
     // No C++ exception may reach the host: one that escapes an operation (only an allocation
     // failure can throw) ends the call as if the operation had returned.
@@ -96,4 +100,14 @@ extern "C" void __cdecl FMExternCallProc(ExternCallRecord* record) {
         }
     } catch (...) {
     }
+}
+
+} // namespace
+
+// Not guarded itself: the guard word is seeded here on the first call, before any guarded frame
+// of the plug-in exists.
+extern "C"
+    __attribute__((no_stack_protector)) void __cdecl FMExternCallProc(ExternCallRecord* record) {
+    SeedStackGuardOnce();
+    HandleCall(record);
 }

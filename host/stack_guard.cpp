@@ -1,4 +1,6 @@
 // The stack protector's guard word and its failure routine, in place of the compiler's libssp.
+#include "stack_guard.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -8,12 +10,15 @@ extern "C" {
 // Never zero, even before seeding; the seeding below only mixes into it.
 uintptr_t __stack_chk_guard = 0xBB40E64Eu;
 
-// libssp seeds its guard with CryptAcquireContextA, which loads a provider library while the
-// loader lock is held (this runs from the library's start-up, inside the host's LoadLibrary).
-// These calls load nothing and take no lock, so they are safe there; they are what Windows'
-// own compilers use for their cookie. The function must not be protected itself: the word
-// changes under its own frame. It runs before any other constructor of the library.
-__attribute__((constructor(101), no_stack_protector)) static void SeedStackGuard() {
+// libssp seeds its guard with CryptAcquireContextA at load, which loads a provider library
+// while the loader lock is held, inside the host's LoadLibrary. Here the seed waits for the
+// host's first call, and these calls load nothing and take no lock; they are what Windows' own
+// compilers use for their cookie. The function must not be protected itself: the word changes
+// under its own frame.
+__attribute__((no_stack_protector)) void SeedStackGuardOnce() {
+    static bool seeded = false;
+    if (seeded) return;
+    seeded = true;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     LARGE_INTEGER counter;
@@ -22,7 +27,7 @@ __attribute__((constructor(101), no_stack_protector)) static void SeedStackGuard
     seed ^= GetCurrentProcessId() ^ GetCurrentThreadId() ^ GetTickCount();
     seed ^= counter.LowPart ^ static_cast<uintptr_t>(counter.HighPart);
     // Where the stack and this library lie differs from process to process under ASLR.
-    seed ^= reinterpret_cast<uintptr_t>(&now) ^ reinterpret_cast<uintptr_t>(&SeedStackGuard);
+    seed ^= reinterpret_cast<uintptr_t>(&now) ^ reinterpret_cast<uintptr_t>(&SeedStackGuardOnce);
     if (seed != 0) __stack_chk_guard ^= seed;
 }
 
