@@ -23,7 +23,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DESCRIPTOR = os.path.join(HERE, "QV_Printer7.wxs")
 # Every product and package code is derived from this and from what the package holds, so that
 # a rebuild gives the same codes while another version or another library gives new ones.
-NAMESPACE = uuid.UUID("5C0D7A64-2F3B-4E8A-9B61-7D2E4F80A913")  # the UpgradeCode
+UPGRADE_CODE = "{5C0D7A64-2F3B-4E8A-9B61-7D2E4F80A913}"  # as the descriptor gives it
+NAMESPACE = uuid.UUID(UPGRADE_CODE)
 SECURE_PROPERTIES = "EXTENSIONSDIR;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED"
 SUMMARY_STREAM = "\x05SummaryInformation"
 PID_REVISION, PID_CREATED, PID_SAVED = 9, 12, 13
@@ -90,9 +91,10 @@ def build(library, output, version, epoch):
         shutil.copyfile(library, source)
         os.utime(source, (epoch, epoch))
         package = os.path.join(scratch, "package.msi")
-        run(["wixl", "--arch", "x86", "-D", "Version=" + version,
-             "-D", "ProductCode=" + code("product", version), "-D", "Source=QV_Printer7.fmx",
-             "-o", package, DESCRIPTOR], cwd=scratch)
+        # Each build is a product of its own, so a signed build replaces the unsigned one.
+        product = code("product", version, payload, descriptor)
+        run(["wixl", "--arch", "x86", "-D", "Version=" + version, "-D", "ProductCode=" + product,
+             "-D", "Source=QV_Printer7.fmx", "-o", package, DESCRIPTOR], cwd=scratch)
         # What wixl leaves out: the file's version and language (a versioned file is replaced
         # by version and carries no hash); at uninstall, the removal of the remembered
         # folder's key and of the default folders where they are left empty (a folder given
@@ -106,6 +108,14 @@ def build(library, output, version, epoch):
             "VALUES ('RememberedKey', 2, 'Software\\QV_Printer7', '-', 'Plugin')",
             "UPDATE `Property` SET `Value` = '%s' "
             "WHERE `Property` = 'SecureCustomProperties'" % SECURE_PROPERTIES,
+            # Another build of the same version (signed over unsigned, a rebuilt fix) is a
+            # product of its own and replaces the one installed: the upgrade row's maximum
+            # version counts as included (msidbUpgradeAttributesVersionMaxInclusive), which
+            # wixl does not write for AllowSameVersionUpgrades.
+            # The attributes are part of the row's key, so the row is made again.
+            "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
+            "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
+            "VALUES ('%s', '%s', %d, 'WIX_UPGRADE_DETECTED')" % (UPGRADE_CODE, version, 1 | 0x200),
         ] + ["INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `DirProperty`, `InstallMode`) "
              "VALUES ('Remove%s', 'Plugin', '%s', 2)" % (folder, folder)
              for folder in ("EXTENSIONSDIR", "HostFolder", "FileMakerFolder")]

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The installer under Wine's msiexec, in a prefix of its own: a silent install into a given
-folder, a major upgrade from an older version that finds that folder by itself, a refused
-downgrade, an uninstall that is not told the folder, and the default folder. argv[1] is the
-build folder; the older package is built here from the same descriptor."""
+folder, a major upgrade from an older version that finds that folder by itself, another build
+of the same version replacing it, a refused downgrade, an uninstall that is not told the
+folder, and the default folder. argv[1] is the build folder; the older package and the other
+build are made here from the same descriptor."""
 import hashlib
 import os
 import shutil
@@ -52,12 +53,20 @@ class Installer(unittest.TestCase):
         os.makedirs(os.path.dirname(old_library))
         with open(old_library, "wb") as f:
             f.write(data + b"older release\0\0\0")
+        # Another build of the same version, as a signed build is of the unsigned one.
+        rebuilt_library = os.path.join(cls.scratch, "rebuilt", "QV_Printer7.fmx")
+        os.makedirs(os.path.dirname(rebuilt_library))
+        with open(rebuilt_library, "wb") as f:
+            f.write(data + b"rebuilt\0")
         cls.new_library = hashlib.sha256(data).hexdigest()
         cls.old_library = hashlib.sha256(data + b"older release\0\0\0").hexdigest()
+        cls.rebuilt_library = hashlib.sha256(data + b"rebuilt\0").hexdigest()
         cls.new = os.path.join(cls.scratch, "new.msi")
         cls.old = os.path.join(cls.scratch, "old.msi")
+        cls.rebuilt = os.path.join(cls.scratch, "rebuilt.msi")
         for source, package, version in ((library, cls.new, []),
-                                         (old_library, cls.old, ["--version", "2.2.0"])):
+                                         (old_library, cls.old, ["--version", "2.2.0"]),
+                                         (rebuilt_library, cls.rebuilt, [])):
             subprocess.run([sys.executable, BUILD_MSI, source, package, "--epoch", str(EPOCH)]
                            + version, check=True)
 
@@ -125,8 +134,9 @@ class Installer(unittest.TestCase):
         self.assertEqual([(row[2], row[4], row[5]) for row in files],
                          [("QV_Printer7.fmx", "%d.%d.%d.%d" % version, "1033")])
         self.assertEqual(table(self.new, "MsiFileHash"), [], "a versioned file has no hash")
-        self.assertNotEqual(property_of(self.new, "ProductCode"),
-                            property_of(self.old, "ProductCode"))
+        codes = {property_of(package, "ProductCode")
+                 for package in (self.new, self.old, self.rebuilt)}
+        self.assertEqual(len(codes), 3, "each build must be a product of its own")
         self.assertEqual(property_of(self.new, "UpgradeCode"),
                          property_of(self.old, "UpgradeCode"))
 
@@ -143,6 +153,14 @@ class Installer(unittest.TestCase):
         self.assertIsNone(self.installed(DEFAULT), "upgrade went to the default folder")
         self.assertFalse(self.registered(self.old), "the older product is still registered")
         self.assertTrue(self.registered(self.new))
+
+        # Another build of the same version replaces it, and the first build that one in turn.
+        for package, library, replaced in ((self.rebuilt, self.rebuilt_library, self.new),
+                                           (self.new, self.new_library, self.rebuilt)):
+            status, log = self.msiexec("/i", package)
+            self.assertEqual(status, 0, log)
+            self.assertEqual(self.installed(GIVEN), library, "same version did not replace it")
+            self.assertFalse(self.registered(replaced), "the replaced build is still registered")
 
         status, log = self.msiexec("/i", self.old, "EXTENSIONSDIR=" + GIVEN)
         self.assertNotEqual(status, 0, "downgrade was not refused")
