@@ -74,7 +74,7 @@ void DispatchFunction(uint32_t functionNumber, HostHandle argumentHandle, HostHa
 
 namespace {
 
-// Everything a call does, in a frame of its own that the stack protector guards.
+// Everything a call does, below the entry point: the guard word is seeded before any of it runs.
 __attribute__((noinline)) void HandleCall(ExternCallRecord* record) {
     const CallRecordSlot slot(record);
     // No C++ exception may reach the host: one that escapes an operation (only an allocation

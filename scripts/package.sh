@@ -20,6 +20,10 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     echo "[package] not a git checkout: set SOURCE_DATE_EPOCH" >&2
     exit 1
   }
+  if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "[package] warning: the tree has uncommitted changes; this release is dated at the" \
+      "last commit but is not its build" >&2
+  fi
 fi
 export SOURCE_DATE_EPOCH
 
@@ -29,6 +33,33 @@ if [ -n "${QV_SIGN_CERT:-}" ] || [ -n "${QV_SIGN_KEY:-}" ]; then
   : "${QV_SIGN_KEY:?QV_SIGN_CERT is set: QV_SIGN_KEY must name the key (PEM or pkcs11: URI)}"
   signing=yes
 fi
+
+# Refuses a certificate that Windows would not accept for signing code, before anything is
+# signed with it: outside its dates, or with a list of extended key usages that leaves out code
+# signing (one without such a list may sign anything). The first certificate of the chain is
+# the signer's.
+check_signing_certificate() {
+  local cert=$QV_SIGN_CERT not_before
+  openssl x509 -in "$cert" -noout >/dev/null 2>&1 || {
+    echo "[package] $cert holds no PEM certificate" >&2
+    return 1
+  }
+  if ! openssl x509 -in "$cert" -noout -checkend 0 >/dev/null; then
+    echo "[package] the signing certificate in $cert has expired" >&2
+    return 1
+  fi
+  not_before=$(openssl x509 -in "$cert" -noout -startdate | cut -d= -f2)
+  if [ "$(date -u -d "$not_before" +%s)" -gt "$(date -u +%s)" ]; then
+    echo "[package] the signing certificate in $cert is not valid before $not_before" >&2
+    return 1
+  fi
+  local usages
+  usages=$(openssl x509 -in "$cert" -noout -ext extendedKeyUsage 2>/dev/null | sed 1d)
+  if [ -n "$usages" ] && ! grep -q "Code Signing" <<<"$usages"; then
+    echo "[package] the signing certificate in $cert is not for code signing:$usages" >&2
+    return 1
+  fi
+}
 
 # Signs FILE in place with SHA-256, from a PEM key or a PKCS#11 token, time-stamped when
 # QV_SIGN_TIMESTAMP_URL names an RFC 3161 server.
@@ -53,7 +84,14 @@ sign() {
   echo "[package] signed $file"
 }
 
-rm -rf "$dist"
+if [ -n "$signing" ]; then check_signing_certificate; fi
+
+# Made beside DIST and put in its place only when everything is done, so a failed run (a
+# signing that fails half-way) leaves no release that looks finished.
+final=$dist
+dist=$final.partial
+rm -rf "$final" "$dist"
+trap 'rm -rf "$dist"' EXIT
 mkdir -p "$dist/$name"
 folder=$dist/$name
 cp "$build/QV_Printer7.fmx" "$folder/"
@@ -78,6 +116,9 @@ touch -d "@$SOURCE_DATE_EPOCH" "$folder/SHA256SUMS" "$folder"
 "$python" packaging/build_zip.py "$dist/$name.zip" "$folder"
 cp -p "$folder/$name.msi" "$dist/"
 (cd "$dist" && sha256sum -- "$name.zip" "$name.msi" >SHA256SUMS)
+mv "$dist" "$final"
+trap - EXIT
+dist=$final
 
 echo "[package] $dist:"
 (cd "$dist" && cat SHA256SUMS && unzip -l "$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d')

@@ -54,8 +54,9 @@ class Package(unittest.TestCase):
                                        check=True, stdout=subprocess.PIPE).stdout)
         cls.first = release(os.path.join(cls.scratch.name, "first"), BUILD, env)
 
-        # Again, later, from a copy of the library with another date, under another umask, with
-        # the time given rather than read from the commit: the same bytes must come out.
+        # Again, later, from a copy of the library with another date, under another umask, time
+        # zone and locale, with the time given rather than read from the commit: the same bytes
+        # must come out.
         other_build = os.path.join(cls.scratch.name, "other-build")
         os.makedirs(other_build)
         shutil.copyfile(os.path.join(BUILD, "QV_Printer7.fmx"),
@@ -63,7 +64,9 @@ class Package(unittest.TestCase):
         os.utime(os.path.join(other_build, "QV_Printer7.fmx"), (86400, 86400))
         time.sleep(2)  # a zip's times go in two-second steps
         cls.second = release(os.path.join(cls.scratch.name, "second"), other_build,
-                             dict(env, SOURCE_DATE_EPOCH=str(cls.epoch)), umask=0o077)
+                             dict(env, SOURCE_DATE_EPOCH=str(cls.epoch), TZ="Pacific/Kiritimati",
+                                  LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8"),
+                             umask=0o077)
         cls.archive = zipfile.ZipFile(os.path.join(cls.scratch.name, "first", NAME + ".zip"))
 
     @classmethod

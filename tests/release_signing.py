@@ -34,6 +34,11 @@ basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 authorityKeyIdentifier = keyid
+[server]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+authorityKeyIdentifier = keyid
 [stamper]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
@@ -203,6 +208,25 @@ class Signing(unittest.TestCase):
                 digest, name = line.split("  ", 1)
                 self.assertEqual(digest, hashlib.sha256(read(os.path.join(folder, name)))
                                  .hexdigest(), name)
+
+    def test_certificates_windows_would_refuse_stop_the_release(self):
+        # Signed with them, the release would verify nowhere, yet look finished: the run must
+        # fail before signing and leave no release behind.
+        at = lambda name: os.path.join(self.keys, name)
+        config = os.path.join(self.keys, "openssl.cnf")
+        cases = (("expired", "signer", "-1"), ("not-for-code", "server", "2"))
+        for name, extensions, days in cases:
+            openssl("x509", "-req", "-in", at("signer.csr"), "-CA", at("root.pem"),
+                    "-CAkey", at("root.key"), "-CAcreateserial", "-out", at(name + ".pem"),
+                    "-days", days, "-extfile", config, "-extensions", extensions)
+            dist = os.path.join(self.scratch.name, name)
+            done = subprocess.run(
+                ["bash", os.path.join(SOURCE, "scripts/package.sh"), BUILD, dist],
+                env=dict(self.base, QV_SIGN_CERT=at(name + ".pem"), QV_SIGN_KEY=at("signer.key")),
+                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            self.assertNotEqual(done.returncode, 0, name + ": the release was made")
+            self.assertIn("signing certificate", done.stderr, name)
+            self.assertEqual(glob.glob(dist + "*"), [], name + ": something was left")
 
     def test_key_on_a_pkcs11_token(self):
         modules = glob.glob("/usr/lib/softhsm/libsofthsm2.so")
