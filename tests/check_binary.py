@@ -175,7 +175,9 @@ class Hardening(unittest.TestCase):
 
     def test_claims_no_exception_handlers_and_registers_none(self):
         # MinGW cannot write SafeSEH tables; instead the image says it has no handlers. That is
-        # only true while no code writes a registration to fs:[0] (mov, pop or immediate).
+        # only true while no code writes a registration to fs:[0] (mov, pop or immediate). The
+        # byte patterns are the forms compilers emit; a hand-written SIB-addressed or prefixed
+        # store would pass unseen, so this is a tripwire, not a proof.
         self.assertTrue(self.pe.OPTIONAL_HEADER.DllCharacteristics & NO_SEH)
         writes = re.findall(rb"\x64(?:\xa3|\x89[\x05\x0d\x15\x1d\x25\x2d\x35\x3d]|\x8f\x05|"
                             rb"\xc7\x05)\x00\x00\x00\x00", self.code)
