@@ -58,13 +58,16 @@ set_tests_properties(host_printer_titles_cp932 PROPERTIES
   PASS_REGULAR_EXPRESSION "\\[       OK \\] HostPrinter\\.TitleSearchKeepsToDoubleByteCharacters"
   FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|\\[  SKIPPED \\]")
 
-# The bundled host's command line, with a library that lacks the entry point.
-add_library(no_entry SHARED tests/fixtures/no_entry.cpp)
-set_target_properties(no_entry PROPERTIES PREFIX "")
-target_link_options(no_entry PRIVATE ${QV_STATIC_RUNTIME})
+# The bundled host's command line, with a library that lacks the entry point and one that
+# refuses start-up after showing a box.
+foreach(fixture no_entry refusing_startup)
+  add_library(${fixture} SHARED tests/fixtures/${fixture}.cpp)
+  set_target_properties(${fixture} PROPERTIES PREFIX "")
+  target_link_options(${fixture} PRIVATE ${QV_STATIC_RUNTIME})
+  add_dependencies(plughost ${fixture})
+endforeach()
 add_test(NAME plughost_cli COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/plughost_cli.py
   ${CMAKE_BINARY_DIR})
-add_dependencies(plughost no_entry)
 
 # Pictures of the about box and the print-setup dialog as the display draws them.
 add_test(NAME screenshots COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/screenshots.sh ${CMAKE_BINARY_DIR})

@@ -21,6 +21,7 @@ enum ExitCode {
     kExitStartupRefused = 4,
     kExitUnknownFunction = 5,
     kExitUnanswered = 6,
+    kExitNoSuchPrinter = 7,
 };
 
 // The host reads function names from string 144 + n for n = 0, 1, ... up to the first gap.
@@ -36,9 +37,11 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  list                  show the plug-in's name, feature string and named functions\n"
-    "  call FUNCTION [TEXT]  call FUNCTION, given by name or number (0 to 4294967295), with\n"
+    "  call FUNCTION [--] [TEXT]\n"
+    "                        call FUNCTION, given by name or number (0 to 4294967295), with\n"
     "                        the argument text TEXT, one word with the arguments separated\n"
-    "                        by \"|\" (quote it: 'PDF|2'), and print the result\n"
+    "                        by \"|\" (quote it: 'PDF|2'), and print the result; a TEXT that\n"
+    "                        is one of the option names below needs the \"--\" before it\n"
     "  prefs                 send the preferences message (the plug-in's about box)\n"
     "  startup               only start up and shut down\n"
     "\n"
@@ -54,12 +57,27 @@ const char kUsage[] =
     "  --screenshot FILE     save a picture (.bmp) of the first dialog before answering it\n"
     "  -h, --help            show this text\n"
     "\n"
+    "Options go before PLUGIN; an option name after it is refused as a usage error.\n"
     "Without --ok, --choose or --cancel the dialogs wait for you, up to --wait seconds.\n"
     "Every error box that the plug-in shows is reported; with one of those options it is\n"
     "also answered with OK. Texts are printed as UTF-8, with what would not print as \\xHH.\n"
     "\n"
     "exit status: 0 done, 2 usage error, 3 the plug-in cannot be loaded, 4 start-up\n"
-    "refused, 5 unknown function, 6 a dialog went unanswered\n";
+    "refused, 5 unknown function, 6 a dialog went unanswered, 7 the print-setup dialog\n"
+    "has no printer of the --choose name (it was cancelled). When start-up is refused\n"
+    "the status is 4, even if a dialog went unanswered during it.\n";
+
+// Every name ParseOptions accepts. A word after PLUGIN that is one of them was meant as an
+// option and would otherwise be taken as a command word or as the argument text.
+const char* const kOptionNames[] = {"-h",           "--help",         "--ok",
+                                    "--cancel",     "--choose",       "--window-title",
+                                    "--screenshot", "--host-version", "--wait"};
+
+bool IsOptionName(const std::string& word) {
+    for (const char* name : kOptionNames)
+        if (word == name) return true;
+    return false;
+}
 
 struct Options {
     int16_t hostVersion = 4;
@@ -125,7 +143,9 @@ bool Printable(wchar_t c) {
 // Text of the ANSI code page (what the plug-in, Windows and our arguments hand us) as UTF-8 for
 // the terminal. What would not print, and bytes that are no character of the code page, show
 // as \xHH; with `exact`, a backslash shows doubled, so that every byte can be told apart.
-std::string Shown(const std::string& text, bool exact = false) {
+// `escaped`, if given, tells whether anything had to be shown as \xHH.
+std::string Shown(const std::string& text, bool exact = false, bool* escaped = nullptr) {
+    if (escaped != nullptr) *escaped = false;
     const UINT codePage = GetACP();
     std::string shown;
     for (size_t i = 0; i < text.size();) {
@@ -145,24 +165,50 @@ std::string Shown(const std::string& text, bool exact = false) {
             i += static_cast<size_t>(length);
         } else {
             // Only the first byte: a broken pair's second byte may well be a character itself.
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            shown += hex;
+            if (escaped != nullptr) *escaped = true;
             i += 1;
         }
     }
     return shown;
 }
 
-// A word as a POSIX shell reads it back, quoted when it needs to be.
+// A word as a POSIX shell reads it back, quoted when it needs to be. A word with an ASCII
+// control character gets $'...' quoting, the only kind in which a pasted line can hold one;
+// the escapes are octal, since a hexadecimal escape may swallow a digit after it.
 std::string ShellWord(const std::string& word) {
     bool plain = !word.empty();
-    for (unsigned char c : word)
+    bool control = false;
+    for (unsigned char c : word) {
         plain = plain && (std::isalnum(c) || std::strchr("_./=:-", c) != nullptr);
+        control = control || c < 0x20 || c == 0x7F;
+    }
     if (plain) return word;
-    std::string quoted = "'";
-    for (char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    if (!control) {
+        std::string quoted = "'";
+        for (char c : word)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return quoted + "'";
+    }
+    std::string quoted = "$'";
+    for (unsigned char c : word) {
+        if (c == '\t') {
+            quoted += "\\t";
+        } else if (c == '\n') {
+            quoted += "\\n";
+        } else if (c < 0x20 || c == 0x7F) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", c);
+            quoted += octal;
+        } else if (c == '\\' || c == '\'') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
     return quoted + "'";
 }
 
@@ -214,6 +260,7 @@ struct WaitingDialog {
 std::vector<WaitingDialog> waitingDialogs;
 DWORD waitLimitMs = 0;
 bool dialogWentUnanswered = false;
+bool choiceNotListed = false;
 
 bool HasButton(HWND dialog, int id) {
     HWND button = GetDlgItem(dialog, id);
@@ -281,6 +328,7 @@ void AnswerDialog(const Options& options, HWND dialog) {
             !hostside::ChoosePrinterInSetupDialog(dialog, options.choosePrinter)) {
             Print(stdout, "the print-setup dialog has no printer \"%s\"; cancelling\n",
                   Shown(options.choosePrinter).c_str());
+            choiceNotListed = true;
             hostside::PressButton(dialog, IDCANCEL);
             return;
         }
@@ -290,27 +338,71 @@ void AnswerDialog(const Options& options, HWND dialog) {
     hostside::PressButton(dialog, IDOK);
 }
 
+// A command line that gives `words` back exactly when pasted into a POSIX shell, empty if one
+// of them holds a character that the terminal cannot be shown as it is.
+std::string PastableLine(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        bool escaped = false;
+        line += (line.empty() ? "" : " ") + Shown(ShellWord(word), false, &escaped);
+        if (escaped) return std::string();
+    }
+    return line;
+}
+
+// Words the shell split at blanks may have been one text with blanks or several arguments
+// with the "|" left out; only the user knows which, so both are offered.
+int SeparateWordsError(const std::vector<std::string>& command) {
+    std::string blanks = command[2];
+    std::string bars = command[2];
+    for (size_t i = 3; i < command.size(); ++i) {
+        blanks += " " + command[i];
+        bars += "|" + command[i];
+    }
+    const std::string kept = PastableLine({"call", command[1], blanks});
+    const std::string joined = PastableLine({"call", command[1], bars});
+    std::string problem = "\"call\" takes one argument text after the function, as one quoted "
+                          "word";
+    if (kept.empty() || joined.empty()) {
+        return UsageError(problem + ", with the arguments separated by \"|\" (no example: a "
+                                    "word holds a character that cannot be shown)");
+    }
+    return UsageError(problem + ". For one text with blanks in it, keep the blanks:\n  " + kept +
+                      "\nor for separate arguments, join them with \"|\":\n  " + joined);
+}
+
 // Checks the command words; a `call` with a number also gets its number checked here, so that
 // a mistyped number is a usage error whatever the plug-in.
 int CheckCommand(Options* options) {
-    const std::vector<std::string>& command = options->command;
+    std::vector<std::string>& command = options->command;
     if (command.empty()) return UsageError("no command given");
-    const std::string& verb = command[0];
+    const std::string verb = command[0];
+    // "--" lets the argument text be an option name; the words after it are the text.
+    size_t textStart = command.size();
+    if (verb == "call" && command.size() >= 3 && command[2] == "--") {
+        command.erase(command.begin() + 2);
+        textStart = 2;
+    }
+    for (size_t i = 0; i < textStart; ++i) {
+        if (!IsOptionName(command[i])) continue;
+        std::string problem =
+            "the option " + command[i] + " comes after PLUGIN; options go before PLUGIN";
+        const std::string withSeparator = verb == "call" && i == 2 && command.size() == 3
+                                              ? PastableLine({"call", command[1], "--", command[i]})
+                                              : std::string();
+        if (!withSeparator.empty()) {
+            problem += " (for an argument text that is \"" + command[i] +
+                       "\" itself, put \"--\" before it: " + withSeparator + ")";
+        }
+        return UsageError(problem);
+    }
     if (verb == "list" || verb == "prefs" || verb == "startup") {
         if (command.size() == 1) return kExitOk;
         return UsageError("\"" + verb + "\" takes nothing after it");
     }
     if (verb != "call") return UsageError("cannot understand the command: " + Shown(verb));
     if (command.size() < 2) return UsageError("\"call\" needs a FUNCTION");
-    if (command.size() > 3) {
-        // The shell has split the text at blanks, or the "|" was left out.
-        std::string joined = command[2];
-        for (size_t i = 3; i < command.size(); ++i)
-            joined += "|" + command[i];
-        return UsageError("\"call\" takes one argument text after the function; join the "
-                          "arguments with \"|\" into one quoted word, as in:\n  call " +
-                          Shown(ShellWord(command[1])) + " " + Shown(ShellWord(joined)));
-    }
+    if (command.size() > 3) return SeparateWordsError(command);
     if (LooksLikeNumber(command[1])) {
         long long number = 0;
         if (!NumberInRange(command[1], 0, 0xFFFFFFFFLL, &number))
@@ -463,6 +555,8 @@ int main(int argc, char** argv) {
     if (answer != 4) {
         Print(stdout, "start-up: host version %d refused (answer %ld)\n", options.hostVersion,
               static_cast<long>(answer));
+        // The run stopped at start-up, which the status says; the dialog is still reported.
+        if (dialogWentUnanswered) Print(stderr, "plughost: a dialog went unanswered\n");
         return kExitStartupRefused;
     }
     Print(stdout, "start-up: host version %d accepted, the plug-in speaks version %ld\n",
@@ -490,6 +584,10 @@ int main(int argc, char** argv) {
     if (dialogWentUnanswered) {
         Print(stderr, "plughost: a dialog went unanswered\n");
         return kExitUnanswered;
+    }
+    if (choiceNotListed) {
+        Print(stderr, "plughost: the printer to choose was not in the print-setup dialog\n");
+        return kExitNoSuchPrinter;
     }
     return kExitOk;
 }

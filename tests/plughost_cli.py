@@ -2,6 +2,7 @@
 """The bundled host as a person uses it: its usage, its output and its exit codes. Runs
 plughost.exe under Wine in the run's prefix; argv[1] is the build folder."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -25,6 +26,11 @@ def plughost(*args, locale="C.UTF-8"):
         return done.returncode, output.read().decode("utf-8").replace("\r", "")
 
 
+def problem(output):
+    """The message of a usage error, without the usage text that follows it."""
+    return output.split("\n\nusage:")[0]
+
+
 def plugin():
     return os.path.join(BUILD, "QV_Printer7.fmx")
 
@@ -46,6 +52,8 @@ class Errors(unittest.TestCase):
             ([plugin(), "dance"], 2, "cannot understand the command"),
             ([plugin(), "list", "all"], 2, '"list" takes nothing after it'),
             (["--bogus", plugin(), "list"], 2, "unknown option"),
+            (["--choose", "NoSuchPrinter", plugin(), "call", "2", "none"], 7,
+             'print-setup dialog has no printer "NoSuchPrinter"; cancelling'),
         ]
         for args, status, message in cases:
             with self.subTest(args=args):
@@ -53,19 +61,67 @@ class Errors(unittest.TestCase):
                 self.assertEqual(code, status, output)
                 self.assertIn(message, output)
 
-    def test_arguments_given_as_separate_words_get_the_joined_text_as_a_hint(self):
+    def test_arguments_given_as_separate_words_get_both_joined_texts_as_pastable_hints(self):
+        # Each hint line must give back, through a shell, exactly the words it suggests.
         cases = [
-            (["5", "PDF", "2"], "call 5 'PDF|2'"),
-            (["VEZederar-SetPrinter", "My Printer", "7.0"],
-             "call VEZederar-SetPrinter 'My Printer|7.0'"),
-            (["2", "it's", "x"], "call 2 'it'\\''s|x'"),
+            (["5", "PDF", "2"], "PDF 2", "PDF|2"),
+            (["VEZederar-SetPrinter", "My Printer", "7.0"], "My Printer 7.0", "My Printer|7.0"),
+            (["VEZederar-SelectPrinter", "no", "printer", "chosen"], "no printer chosen",
+             "no|printer|chosen"),
+            (["2", "it's", "x"], "it's x", "it's|x"),
+            (["2", "back\\slash", "x"], "back\\slash x", "back\\slash|x"),
+            (["2", "Drücker", "x"], "Drücker x", "Drücker|x"),
+            (["2", "tab\there", "it's"], "tab\there it's", "tab\there|it's"),
+            (["2", "a\x011", "b\x7f"], "a\x011 b\x7f", "a\x011|b\x7f"),  # a digit after
+            (["2", "line\nbreak", "x"], "line\nbreak x", "line\nbreak|x"),
         ]
-        for words, hint in cases:
+        for words, kept, joined in cases:
             with self.subTest(words=words):
-                code, output = plughost(plugin(), "call", *words)
+                code, output = plughost("--wait", "1", plugin(), "call", *words)
                 self.assertEqual(code, 2, output)
-                self.assertIn("\n  " + hint + "\n", output)
                 self.assertNotIn("start-up:", output, "nothing is called")
+                hints = re.findall(r"^  (call .*)$", problem(output), re.MULTILINE)
+                self.assertEqual(len(hints), 2, output)
+                for hint, text in zip(hints, (kept, joined)):
+                    read = subprocess.run(["bash", "-c", "printf '%s\\0' " + hint],
+                                          stdout=subprocess.PIPE, check=True).stdout
+                    self.assertEqual(read.decode("utf-8").split("\0")[:-1],
+                                     ["call", words[0], text], hint)
+
+    def test_words_a_shell_line_cannot_hold_get_no_hint(self):
+        code, output = plughost(plugin(), "call", "2", "a\u0081b", "x")  # a C1 control
+        self.assertEqual(code, 2, output)
+        self.assertIn("no example: a word holds a character that cannot be shown", output)
+        self.assertNotIn("\n  call ", problem(output))
+
+    def test_an_option_after_the_plug_in_is_refused_before_anything_starts(self):
+        # "--wait 1" first: a run that took the word as a command or text would not hang.
+        code, help_text = plughost("--help")
+        names = re.findall(r"^  (?:(-\w), )?(--[\w-]+)", help_text, re.MULTILINE)
+        names = [name for pair in names for name in pair if name]
+        self.assertIn("--window-title", names)
+        cases = [(["call", "2", name], name) for name in names] + [
+            (["call", "5", "PDF", "2", "--ok"], "--ok"),
+            (["prefs", "--ok"], "--ok"),
+            (["--cancel", "call", "2"], "--cancel"),
+        ]
+        for words, name in cases:
+            with self.subTest(words=words):
+                code, output = plughost("--wait", "1", plugin(), *words)
+                self.assertEqual(code, 2, output)
+                self.assertIn("the option %s comes after PLUGIN; options go before PLUGIN" % name,
+                              output)
+                self.assertNotIn("start-up:", output)
+                self.assertNotIn("|" + name, output, "no hint takes it as an argument")
+                if words[:2] == ["call", "2"]:
+                    self.assertIn("put \"--\" before it: call 2 -- %s)" % name, output)
+
+    def test_a_text_after_the_separator_may_be_an_option_name(self):
+        for text in ("--ok", "--", "-h"):
+            with self.subTest(text=text):
+                code, output = plughost("--cancel", plugin(), "call", "2", "--", text)
+                self.assertEqual(code, 0, output)
+                self.assertIn("result (%d bytes): %s\n" % (len(text), text), output)
 
     def test_numbers_outside_their_range_are_usage_errors_that_give_the_range(self):
         cases = [
@@ -100,7 +156,8 @@ class Errors(unittest.TestCase):
         code, output = plughost("--help")
         self.assertEqual(code, 0)
         for word in ("list", "call FUNCTION", "prefs", "--window-title", "--choose", "--cancel",
-                     "--wait SECONDS", "exit status", "6 a dialog went unanswered"):
+                     "--wait SECONDS", "exit status", "6 a dialog went unanswered",
+                     "7 the print-setup dialog", "Options go before PLUGIN"):
             self.assertIn(word, output)
 
 
@@ -140,6 +197,12 @@ class Calls(unittest.TestCase):
                 self.assertEqual(code, 0, output)
                 self.assertIn(shown, output)
 
+    def test_choosing_a_listed_printer_answers_it(self):
+        code, output = plughost("--choose", "QVTest2", plugin(), "call", "2", "none")
+        self.assertEqual(code, 0, output)
+        self.assertIn('print-setup dialog: choosing "QVTest2"\n', output)
+        self.assertRegex(output, r"result \(\d+ bytes\): QVTest2,")
+
     def test_an_untouched_result_is_reported_as_no_result(self):
         code, output = plughost(plugin(), "call", "99", "x")
         self.assertEqual(code, 0, output)
@@ -156,16 +219,27 @@ class Waiting(unittest.TestCase):
             (["--window-title", long_title, plugin(), "call", "1", "PDF|7.0"],
              'the box "VE Zederar Plugin Error" with OK', "(no result)"),
         ]
+        # The limit is well above Wine's start-up time (about a second, more when cold), so a
+        # dialog closed too early makes the run end before it.
         for args, closed, outcome in cases:
             with self.subTest(args=args[:3]):
                 started = time.monotonic()
-                code, output = plughost("--wait", "1", *args)
-                self.assertGreaterEqual(time.monotonic() - started, 1.0, output)
+                code, output = plughost("--wait", "3", *args)
+                self.assertGreaterEqual(time.monotonic() - started, 3.0, output)
                 self.assertEqual(code, 6, output)
-                self.assertRegex(output, "no answer within 1 s: closed " + closed + "\n")
+                self.assertRegex(output, "no answer within 3 s: closed " + closed + "\n")
                 self.assertIn(outcome, output)
                 self.assertIn("shutdown sent", output)
                 self.assertIn("plughost: a dialog went unanswered", output)
+
+    def test_a_refused_start_up_keeps_its_status_and_still_reports_the_unanswered_box(self):
+        code, output = plughost("--wait", "1", os.path.join(BUILD, "refusing_startup.dll"),
+                                "startup")
+        self.assertEqual(code, 4, output)
+        self.assertIn('error box "Refusing fixture": start-up refused\n', output)
+        self.assertIn('no answer within 1 s: closed the box "Refusing fixture" with OK\n', output)
+        self.assertIn("start-up: host version 4 refused (answer -1)\n", output)
+        self.assertIn("plughost: a dialog went unanswered\n", output)
 
     def test_answered_dialogs_do_not_count_as_unanswered(self):
         code, output = plughost("--ok", "--wait", "1", plugin(), "prefs")
