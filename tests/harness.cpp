@@ -1,6 +1,8 @@
 // Plays the host for the tests: loads the built plug-in and calls its entry point.
 #include "harness.h"
 
+#include <winspool.h>
+
 #include <cstring>
 
 namespace {
@@ -94,4 +96,25 @@ ActiveWindow::ActiveWindow(const std::string& title) : window_(hostside::MakeAct
 
 ActiveWindow::~ActiveWindow() {
     if (window_ != nullptr) DestroyWindow(window_);
+}
+
+SavedPrinterDefaults::SavedPrinterDefaults(const char* printer) {
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterA(const_cast<char*>(printer), &printer_, &defaults)) {
+        printer_ = nullptr;
+        return;
+    }
+    DWORD needed = 0;
+    GetPrinterA(printer_, 8, nullptr, 0, &needed);
+    saved_.resize(needed);
+    if (needed == 0 || !GetPrinterA(printer_, 8, saved_.data(), needed, &needed)) saved_.clear();
+}
+
+SavedPrinterDefaults::~SavedPrinterDefaults() {
+    if (printer_ == nullptr) return;
+    if (!saved_.empty()) {
+        EXPECT_TRUE(SetPrinterA(printer_, 8, saved_.data(), 0))
+            << "putting the printer's defaults back: error " << GetLastError();
+    }
+    ClosePrinter(printer_);
 }

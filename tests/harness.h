@@ -64,5 +64,21 @@ class ActiveWindow {
     HWND window_;
 };
 
+// A printer opened for administration whose stored defaults (level 8) are put back, and the
+// printer closed, when the object ends. Opened() is false where the printer cannot be
+// administered, and then nothing is kept.
+class SavedPrinterDefaults {
+  public:
+    explicit SavedPrinterDefaults(const char* printer);
+    ~SavedPrinterDefaults();
+    SavedPrinterDefaults(const SavedPrinterDefaults&) = delete;
+    SavedPrinterDefaults& operator=(const SavedPrinterDefaults&) = delete;
+    bool Opened() const { return printer_ != nullptr; }
+
+  private:
+    HANDLE printer_ = nullptr;
+    std::vector<BYTE> saved_;
+};
+
 // Where the test program lives, with a trailing backslash.
 std::string ProgramFolder();

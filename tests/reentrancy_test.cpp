@@ -4,12 +4,9 @@
 // moment: an earlier call that went on through it would fault inside the plug-in.
 #include "harness.h"
 
-#include <winspool.h>
-
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -146,22 +143,11 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// The printer's stored defaults at level 8, and putting them back.
-std::vector<BYTE> ReadGlobalDefaults(HANDLE printer) {
-    DWORD needed = 0;
-    GetPrinterA(printer, 8, nullptr, 0, &needed);
-    std::vector<BYTE> block(needed);
-    if (needed == 0 || !GetPrinterA(printer, 8, block.data(), needed, &needed)) block.clear();
-    return block;
-}
-
 TEST(Reentrancy, CallDuringThePrinterDefaultsAnnouncement) {
     const char kPrinter[] = "PDF";
-    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    if (!OpenPrinterA(const_cast<char*>(kPrinter), &printer, &defaults))
+    const SavedPrinterDefaults saved(kPrinter);
+    if (!saved.Opened())
         GTEST_SKIP() << "the test printer " << kPrinter << " cannot be administered here";
-    std::vector<BYTE> saved = ReadGlobalDefaults(printer);
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = &HostWindowProc;
@@ -183,8 +169,6 @@ TEST(Reentrancy, CallDuringThePrinterDefaultsAnnouncement) {
     }
 
     DestroyWindow(window);
-    if (!saved.empty()) SetPrinterA(printer, 8, saved.data(), 0);
-    ClosePrinter(printer);
 }
 
 } // namespace

@@ -3,8 +3,6 @@
 // answers, the same service calls and a balanced stack.
 #include "harness.h"
 
-#include <winspool.h>
-
 #include <cstring>
 #include <memory>
 #include <string>
@@ -51,32 +49,18 @@ Answer RunCase(const Case& c) {
     return run;
 }
 
-std::vector<BYTE> ReadGlobalDefaults(HANDLE printer) {
-    DWORD needed = 0;
-    GetPrinterA(printer, 8, nullptr, 0, &needed);
-    std::vector<BYTE> block(needed);
-    if (needed == 0 || !GetPrinterA(printer, 8, block.data(), needed, &needed)) block.clear();
-    return block;
-}
-
 class ServiceConventions : public ::testing::Test {
   protected:
     void SetUp() override {
-        PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-        if (!OpenPrinterA(const_cast<char*>(kPrinter), &printer_, &defaults))
+        if (!saved_.Opened())
             GTEST_SKIP() << "the test printer " << kPrinter << " cannot be administered here";
-        saved_ = ReadGlobalDefaults(printer_);
     }
     void TearDown() override {
         hostside::UseServiceConvention(ServiceConvention::Stdcall);
         RegDeleteTreeA(HKEY_CURRENT_USER, kKeyRoot);
-        if (printer_ == nullptr) return;
-        if (!saved_.empty()) SetPrinterA(printer_, 8, saved_.data(), 0);
-        ClosePrinter(printer_);
     }
 
-    HANDLE printer_ = nullptr;
-    std::vector<BYTE> saved_;
+    const SavedPrinterDefaults saved_{kPrinter};
 };
 
 TEST_F(ServiceConventions, EveryFunctionAnswersTheSameThroughCdeclServices) {
