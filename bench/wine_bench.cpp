@@ -16,9 +16,9 @@
 
 namespace {
 
-typedef void(WINAPI* ResizeProc)(uint32_t, uint32_t);
-typedef uint32_t(WINAPI* SizeProc)(uint32_t);
-typedef void(WINAPI* HandleProc)(uint32_t);
+typedef void(WINAPI* ResizeProc)(hostside::Handle, uint32_t);
+typedef uint32_t(WINAPI* SizeProc)(hostside::Handle);
+typedef void(WINAPI* HandleProc)(hostside::Handle);
 typedef uint32_t(WINAPI* ErrorProc)();
 
 // The host's services, taken from a record exactly as the plug-in would find them.
@@ -34,9 +34,9 @@ struct Services {
 Services ServicesOf(const hostside::CallRecord& record) {
     Services services;
     auto at = [&record](size_t offset) {
-        uint32_t value;
+        uintptr_t value;
         std::memcpy(&value, record.Bytes() + offset, sizeof value);
-        return reinterpret_cast<void*>(static_cast<uintptr_t>(value));
+        return reinterpret_cast<void*>(value);
     };
     services.resize = reinterpret_cast<ResizeProc>(at(hostside::offsets::kResizeHandle));
     services.size = reinterpret_cast<SizeProc>(at(hostside::offsets::kHandleSize));
@@ -48,14 +48,15 @@ Services ServicesOf(const hostside::CallRecord& record) {
 }
 
 // What every argument read costs the host, without the scan.
-void ReadArgumentBare(const Services& services, uint32_t handle) {
+void ReadArgumentBare(const Services& services, hostside::Handle handle) {
     services.size(handle);
     services.prepare(handle);
     services.lock(handle);
     services.unlock(handle);
 }
 
-void WriteResultBare(const Services& services, uint32_t handle, const char* text, uint32_t size) {
+void WriteResultBare(const Services& services, hostside::Handle handle, const char* text,
+                     uint32_t size) {
     services.resize(handle, size);
     if ((services.lastError() & 0xFFFF) == 0)
         std::memcpy(*reinterpret_cast<char**>(handle), text, size);
@@ -116,12 +117,12 @@ int main(int argc, char** argv) {
     HWND window = hostside::MakeActiveWindow("FileMaker Pro - [Benchmark]");
 
     const std::string setPrinterText = printer + "|7.0-bench";
-    const uint32_t setPrinterArgument = hostside::NewHandle(setPrinterText);
-    const uint32_t copiesArgument = hostside::NewHandle(printer + "|1");
-    const uint32_t emptyArgument = hostside::NewHandle("");
-    const uint32_t result = hostside::NewHandle("");
+    const hostside::Handle setPrinterArgument = hostside::NewHandle(setPrinterText);
+    const hostside::Handle copiesArgument = hostside::NewHandle(printer + "|1");
+    const hostside::Handle emptyArgument = hostside::NewHandle("");
+    const hostside::Handle result = hostside::NewHandle("");
 
-    auto call = [&](uint32_t number, uint32_t argument) {
+    auto call = [&](uint32_t number, hostside::Handle argument) {
         record.SetFunction(number, argument, result);
         hostside::CallEntryPoint(plugin.entry, record.Bytes());
         hostside::ClearServiceLog();

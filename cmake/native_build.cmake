@@ -38,3 +38,6 @@ if(benchmark_FOUND)
   target_sources(argument_scan_bench PRIVATE host/argument_scan.cpp)
   target_link_libraries(argument_scan_bench PRIVATE benchmark::benchmark)
 endif()
+
+# The services thunk as a static 32-bit Linux program (gcc -m32), run under user emulation.
+include(cmake/service_thunk.cmake)

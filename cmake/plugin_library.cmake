@@ -15,6 +15,11 @@ set(QV_PLUGIN_SOURCES
   printer/printer_default.cpp
   ui/about_dialog.cpp
 )
+# The 32-bit host's services are called through one hand-written thunk; x86-64 calls them plainly.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  enable_language(ASM)
+  list(APPEND QV_PLUGIN_SOURCES host/call_host_service_i686.S)
+endif()
 set(QV_SYSTEM_LIBRARIES user32 gdi32 advapi32 winspool comdlg32 kernel32)
 
 # Nothing but Windows system libraries may be imported: the compiler's runtime goes inside.

@@ -12,7 +12,10 @@ if(TARGET qv_printer AND NOT QV_LIBRARY_BUILT_ELSEWHERE)
   # not set. No code of the library installs a frame-based exception handler (i686 MinGW
   # unwinds with DWARF tables), so the image can say it has none: the closest MinGW comes to
   # SafeSEH, whose handler tables its linker cannot write. tests/check_binary.py holds that.
-  target_link_options(qv_printer PRIVATE -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh)
+  target_link_options(qv_printer PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    target_link_options(qv_printer PRIVATE -Wl,--no-seh)
+  endif()
 
   # ld writes SOURCE_DATE_EPOCH into the file header's and the export directory's time stamps.
   # The time is read at every build, and the library relinked only when it changes, so an

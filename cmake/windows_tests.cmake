@@ -4,6 +4,44 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# Two builds run these: the i686 one, whose library ships, and the x86-64 test build, which
+# runs the same tests under 64-bit Wine. Where the machine cannot execute 32-bit x86 code (set-up
+# finds out and says so through QV_EXECUTES_I686), the i686 build's Wine tests are reported as
+# skipped with that reason, and everything that needs no 32-bit code still runs.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(QV_X8664 ON)
+else()
+  set(QV_X8664 OFF)
+endif()
+option(QV_EXECUTES_I686 "This machine executes 32-bit x86 code natively" ON)
+if(QV_X8664 OR QV_EXECUTES_I686)
+  set(QV_RUNS_WINE ON)
+else()
+  set(QV_RUNS_WINE OFF)
+endif()
+set(QV_CANNOT_RUN_I686 "this machine cannot execute 32-bit x86 code (tested on the x86_64 build)")
+
+# add_test for a test that runs Windows code; where it cannot run, a test that says so and skips.
+function(qv_add_wine_test name)
+  if(QV_RUNS_WINE)
+    add_test(NAME ${name} ${ARGN})
+  else()
+    add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${QV_CANNOT_RUN_I686}")
+    set_tests_properties(${name} PROPERTIES SKIP_REGULAR_EXPRESSION "^skipped: ")
+  endif()
+endfunction()
+
+# A GoogleTest case that means something on i686 only: on x86-64 it skips with its reason, and
+# its own ctest entry shows the skip in the summary instead of hiding it in a passing program.
+function(qv_i686_only_case program filter)
+  if(QV_X8664)
+    add_test(NAME ${program}_i686_only COMMAND ${program} --gtest_filter=${filter})
+    set_tests_properties(${program}_i686_only PROPERTIES
+      SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+    set_property(TEST ${program} APPEND PROPERTY ENVIRONMENT "GTEST_FILTER=-${filter}")
+  endif()
+endfunction()
+
 add_library(test_harness STATIC tests/harness.cpp tests/import_patch.cpp tests/registry_helpers.cpp)
 target_include_directories(test_harness PUBLIC tests)
 target_compile_options(test_harness PRIVATE ${QV_WARNINGS})
@@ -16,7 +54,7 @@ function(qv_wine_test name)
   target_link_libraries(${name} PRIVATE test_harness gtest_main)
   target_link_options(${name} PRIVATE ${QV_STATIC_RUNTIME})
   add_dependencies(${name} qv_printer plughost)
-  add_test(NAME ${name} COMMAND ${name})
+  qv_add_wine_test(${name} COMMAND ${name})
 endfunction()
 
 file(GLOB QV_WINE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
@@ -29,6 +67,9 @@ endforeach()
 add_library(qv_plugin_static STATIC $<TARGET_OBJECTS:qv_objects>)
 target_include_directories(qv_plugin_static PUBLIC host printer ui resources)
 target_link_libraries(qv_plugin_static PUBLIC ${QV_SYSTEM_LIBRARIES})
+# The stack guard's test smashes a frame of its own, so it is built with the protector too.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/tests/internal/stack_guard_test.cpp PROPERTIES
+  COMPILE_OPTIONS -fstack-protector-strong)
 file(GLOB QV_INTERNAL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/internal/*_test.cpp)
 foreach(source ${QV_INTERNAL_TEST_SOURCES})
   get_filename_component(name ${source} NAME_WE)
@@ -37,40 +78,60 @@ foreach(source ${QV_INTERNAL_TEST_SOURCES})
   target_link_libraries(${name} PRIVATE qv_plugin_static)
 endforeach()
 
-# Checks of the built binary itself (exports, imports, resources), one per tests/check_*.py,
-# each given the library's path. Debian's pefile lives with the system's Python.
-find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
-file(GLOB QV_BINARY_CHECKS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/check_*.py)
-foreach(check ${QV_BINARY_CHECKS})
-  get_filename_component(name ${check} NAME_WE)
-  add_test(NAME ${name} COMMAND ${SYSTEM_PYTHON3} ${check} ${QV_LIBRARY_FILE})
-endforeach()
-add_test(NAME artwork COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/resources/test_artwork.py)
+# Only a 32-bit host's services can follow another convention, and only there can an entry
+# point pop its own argument.
+if(QV_X8664)
+  set_tests_properties(service_convention_test PROPERTIES
+    SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+endif()
+qv_i686_only_case(frame_test "EntryPoint.LeavesItsArgumentToTheCaller")
 
 # The title tests again in code page 932.
 # Wine takes the ANSI code page from the Unix locale, so this run's titles are code page 932
 # text; the test fails if the process did not get that code page. The double-byte case must
 # have run and passed: a filter that matches nothing would pass in silence.
-add_test(NAME host_printer_titles_cp932
+qv_add_wine_test(host_printer_titles_cp932
   COMMAND host_printer_test --gtest_filter=HostPrinter.Title*)
-set_tests_properties(host_printer_titles_cp932 PROPERTIES
-  ENVIRONMENT "LC_ALL=ja_JP.UTF-8;LANG=ja_JP.UTF-8;QV_EXPECT_ACP=932"
-  PASS_REGULAR_EXPRESSION "\\[       OK \\] HostPrinter\\.TitleSearchKeepsToDoubleByteCharacters"
-  FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|\\[  SKIPPED \\]")
+if(QV_RUNS_WINE)
+  set_tests_properties(host_printer_titles_cp932 PROPERTIES
+    ENVIRONMENT "LC_ALL=ja_JP.UTF-8;LANG=ja_JP.UTF-8;QV_EXPECT_ACP=932"
+    PASS_REGULAR_EXPRESSION "\\[       OK \\] HostPrinter\\.TitleSearchKeepsToDoubleByteCharacters"
+    FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|\\[  SKIPPED \\]")
+endif()
 
 # The bundled host's command line, with a library that lacks the entry point and one that
-# refuses start-up after showing a box.
+# refuses start-up after showing a box. The scripts run Windows programs with the build's Wine.
+find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 foreach(fixture no_entry refusing_startup)
   add_library(${fixture} SHARED tests/fixtures/${fixture}.cpp)
   set_target_properties(${fixture} PROPERTIES PREFIX "")
   target_link_options(${fixture} PRIVATE ${QV_STATIC_RUNTIME})
   add_dependencies(plughost ${fixture})
 endforeach()
-add_test(NAME plughost_cli COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/plughost_cli.py
+qv_add_wine_test(plughost_cli COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/plughost_cli.py
   ${CMAKE_BINARY_DIR})
 
 # Pictures of the about box and the print-setup dialog as the display draws them.
-add_test(NAME screenshots COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/screenshots.sh ${CMAKE_BINARY_DIR})
+qv_add_wine_test(screenshots
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/screenshots.sh ${CMAKE_BINARY_DIR})
+if(QV_RUNS_WINE)
+  set_tests_properties(plughost_cli screenshots PROPERTIES
+    ENVIRONMENT "QV_WINE=${CMAKE_CROSSCOMPILING_EMULATOR}")
+endif()
+
+# What follows checks the i686 library that ships, and needs no 32-bit code to run.
+if(QV_X8664)
+  return()
+endif()
+
+# Checks of the built binary itself (exports, imports, resources), one per tests/check_*.py,
+# each given the library's path. Debian's pefile lives with the system's Python.
+file(GLOB QV_BINARY_CHECKS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/check_*.py)
+foreach(check ${QV_BINARY_CHECKS})
+  get_filename_component(name ${check} NAME_WE)
+  add_test(NAME ${name} COMMAND ${SYSTEM_PYTHON3} ${check} ${QV_LIBRARY_FILE})
+endforeach()
+add_test(NAME artwork COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/resources/test_artwork.py)
 
 # The release package, built from the library that the tests above ran.
 add_test(NAME package COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/package_test.py
@@ -89,4 +150,17 @@ if(QV_NATIVE_DIR)
     add_test(NAME fuzz_${name} COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/fuzz.sh ${QV_NATIVE_DIR}
       ${name} ${QV_FUZZ_SECONDS})
   endforeach()
+  # The services thunk, the one piece of hand-written i686 code, as a static 32-bit Linux
+  # program: under user emulation on every machine, and natively where the machine can.
+  find_program(QEMU_I386 qemu-i386-static)
+  if(QEMU_I386)
+    add_test(NAME service_thunk_emulated COMMAND ${QEMU_I386} ${QV_NATIVE_DIR}/service_thunk_test)
+  endif()
+  if(QV_EXECUTES_I686)
+    add_test(NAME service_thunk_native COMMAND ${QV_NATIVE_DIR}/service_thunk_test)
+  else()
+    add_test(NAME service_thunk_native COMMAND ${CMAKE_COMMAND} -E echo
+      "skipped: this machine cannot execute 32-bit x86 code (run under user emulation instead)")
+    set_tests_properties(service_thunk_native PROPERTIES SKIP_REGULAR_EXPRESSION "^skipped: ")
+  endif()
 endif()

@@ -1,4 +1,4 @@
-// The host's call record, laid out byte for byte as the 32-bit host passes it.
+// The host's call record, laid out byte for byte as the host passes it.
 #pragma once
 
 #include <windows.h>
@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-static_assert(sizeof(void*) == 4, "the host's call record is a 32-bit boundary format");
+// The record is the 32-bit host's boundary format. The x86-64 build, which only the tests run,
+// keeps the same fields in the same order with natural alignment: addresses, handles and
+// services are 8 bytes wide there, the other fields keep their widths.
 
 // A host handle points at a word that holds the current address of a movable block.
 typedef char** HostHandle;
@@ -53,6 +55,7 @@ static_assert(offsetof(ExternCallRecord, message) == 9, "message");
 static_assert(offsetof(ExternCallRecord, idleKind) == 10, "idleKind");
 static_assert(offsetof(ExternCallRecord, functionNumber) == 12, "functionNumber");
 static_assert(offsetof(ExternCallRecord, argumentHandle) == 16, "argumentHandle");
+#if defined(__i386__)
 static_assert(offsetof(ExternCallRecord, instance) == 20, "instance");
 static_assert(offsetof(ExternCallRecord, result) == 24, "result");
 static_assert(sizeof(ExternCallRecord::result) == 4, "result is one 32-bit word");
@@ -63,6 +66,20 @@ static_assert(offsetof(ExternCallRecord, lockHandle) == 52, "lockHandle");
 static_assert(offsetof(ExternCallRecord, unlockHandle) == 56, "unlockHandle");
 static_assert(offsetof(ExternCallRecord, lastHandleError) == 68, "lastHandleError");
 static_assert(sizeof(ExternCallRecord) == 72, "the plug-in reads nothing beyond byte 71");
+#elif defined(__x86_64__)
+static_assert(offsetof(ExternCallRecord, instance) == 24, "instance");
+static_assert(offsetof(ExternCallRecord, result) == 32, "result");
+static_assert(sizeof(ExternCallRecord::result) == 8, "result is one 64-bit word");
+static_assert(offsetof(ExternCallRecord, resizeHandle) == 48, "resizeHandle");
+static_assert(offsetof(ExternCallRecord, handleSize) == 56, "handleSize");
+static_assert(offsetof(ExternCallRecord, prepareHandle) == 72, "prepareHandle");
+static_assert(offsetof(ExternCallRecord, lockHandle) == 80, "lockHandle");
+static_assert(offsetof(ExternCallRecord, unlockHandle) == 88, "unlockHandle");
+static_assert(offsetof(ExternCallRecord, lastHandleError) == 104, "lastHandleError");
+static_assert(sizeof(ExternCallRecord) == 112, "the plug-in reads nothing beyond byte 111");
+#else
+#error "the call record is laid out for i686 and x86-64 only"
+#endif
 
 // The record of the call under way. Every service and the instance are read through it at the
 // moment of use. A call that arrives while an earlier one waits in a modal loop holds it while

@@ -1,34 +1,12 @@
 // Calls the host's handle services through the record of the current call.
 #include "host_services.h"
 
-// Calls `service` with `count` 32-bit arguments from `arguments` (pushed right to left) and
-// answers what it leaves in EAX. The services are stdcall as far as anyone knows, but nothing
-// here can prove it: a service that left its arguments to the caller would unbalance every
-// call. So the stack pointer is kept in EBP, which both conventions preserve, and put back from
-// there after the call, whatever the service removed.
+#if defined(__i386__)
+
+// The 32-bit host's services may follow either convention: they go through one thunk
+// (call_host_service_i686.S) that puts the stack pointer back whatever the service removed.
 extern "C" uint32_t __cdecl CallHostService(const void* service, uint32_t count,
                                             const uint32_t* arguments);
-asm(R"(
-    .text
-    .p2align 4
-    .globl _CallHostService
-_CallHostService:
-    pushl %ebp
-    movl %esp, %ebp
-    movl 12(%ebp), %ecx
-    movl 16(%ebp), %edx
-1:
-    testl %ecx, %ecx
-    jz 2f
-    pushl -4(%edx,%ecx,4)
-    decl %ecx
-    jmp 1b
-2:
-    call *8(%ebp)
-    movl %ebp, %esp
-    popl %ebp
-    ret
-)");
 
 namespace {
 
@@ -41,11 +19,19 @@ uint32_t CallWithHandle(HostService service, HostHandle handle) {
     return CallHostService(service, 1, arguments);
 }
 
+uint32_t CallResize(HostService service, HostHandle handle, uint32_t newSize) {
+    const uint32_t arguments[] = {Word(handle), newSize};
+    return CallHostService(service, 2, arguments);
+}
+
+uint32_t CallWithoutArguments(HostService service) {
+    return CallHostService(service, 0, nullptr);
+}
+
 } // namespace
 
 void HostResizeHandle(HostHandle handle, uint32_t newSize) {
-    const uint32_t arguments[] = {Word(handle), newSize};
-    CallHostService(currentCallRecord->resizeHandle, 2, arguments);
+    CallResize(currentCallRecord->resizeHandle, handle, newSize);
 }
 
 uint32_t HostHandleSize(HostHandle handle) {
@@ -64,8 +50,54 @@ void HostUnlockHandle(HostHandle handle) {
     CallWithHandle(currentCallRecord->unlockHandle, handle);
 }
 
+namespace {
+uint32_t LastHandleErrorWord() {
+    return CallWithoutArguments(currentCallRecord->lastHandleError);
+}
+} // namespace
+
+#else
+
+// x86-64 has one calling convention: the services are plain calls, with handles as 8-byte
+// pointers and sizes as 32 bits.
+namespace {
+
+template <typename Signature> Signature* Service(HostService service) {
+    return reinterpret_cast<Signature*>(const_cast<void*>(service));
+}
+
+} // namespace
+
+void HostResizeHandle(HostHandle handle, uint32_t newSize) {
+    Service<void(HostHandle, uint32_t)>(currentCallRecord->resizeHandle)(handle, newSize);
+}
+
+uint32_t HostHandleSize(HostHandle handle) {
+    return Service<uint32_t(HostHandle)>(currentCallRecord->handleSize)(handle);
+}
+
+void HostPrepareHandle(HostHandle handle) {
+    Service<void(HostHandle)>(currentCallRecord->prepareHandle)(handle);
+}
+
+void HostLockHandle(HostHandle handle) {
+    Service<void(HostHandle)>(currentCallRecord->lockHandle)(handle);
+}
+
+void HostUnlockHandle(HostHandle handle) {
+    Service<void(HostHandle)>(currentCallRecord->unlockHandle)(handle);
+}
+
+namespace {
+uint32_t LastHandleErrorWord() {
+    return Service<uint32_t()>(currentCallRecord->lastHandleError)();
+}
+} // namespace
+
+#endif
+
 int16_t HostLastHandleError() {
-    // The status is 16 bits wide: whatever the high word of EAX holds is not part of it.
-    const uint32_t status = CallHostService(currentCallRecord->lastHandleError, 0, nullptr);
+    // The status is 16 bits wide: whatever the high word of the answer holds is not part of it.
+    const uint32_t status = LastHandleErrorWord();
     return static_cast<int16_t>(static_cast<uint16_t>(status & 0xFFFFu));
 }

@@ -27,8 +27,8 @@ struct HandleBox {
     }
 };
 
-std::map<uint32_t, std::unique_ptr<HandleBox>>& Handles() {
-    static std::map<uint32_t, std::unique_ptr<HandleBox>> handles;
+std::map<Handle, std::unique_ptr<HandleBox>>& Handles() {
+    static std::map<Handle, std::unique_ptr<HandleBox>> handles;
     return handles;
 }
 
@@ -40,12 +40,12 @@ std::vector<ServiceCall>& Log() {
 int16_t pendingResizeStatus = 0;
 int16_t lastStatus = 0;
 
-HandleBox* Find(uint32_t handle) {
+HandleBox* Find(Handle handle) {
     auto found = Handles().find(handle);
     return found == Handles().end() ? nullptr : found->second.get();
 }
 
-void WINAPI ResizeHandle(uint32_t handle, uint32_t newSize) {
+void WINAPI ResizeHandle(Handle handle, uint32_t newSize) {
     Log().push_back({Service::ResizeHandle, handle, newSize});
     HandleBox* box = Find(handle);
     lastStatus = pendingResizeStatus;
@@ -60,17 +60,17 @@ void WINAPI ResizeHandle(uint32_t handle, uint32_t newSize) {
     box->word = box->Block();
 }
 
-uint32_t WINAPI HandleSize(uint32_t handle) {
+uint32_t WINAPI HandleSize(Handle handle) {
     Log().push_back({Service::HandleSize, handle, 0});
     HandleBox* box = Find(handle);
     return box ? box->size : 0;
 }
 
-void WINAPI PrepareHandle(uint32_t handle) {
+void WINAPI PrepareHandle(Handle handle) {
     Log().push_back({Service::PrepareHandle, handle, 0});
 }
 
-void WINAPI LockHandle(uint32_t handle) {
+void WINAPI LockHandle(Handle handle) {
     Log().push_back({Service::LockHandle, handle, 0});
     if (HandleBox* box = Find(handle)) {
         ++box->lockDepth;
@@ -78,7 +78,7 @@ void WINAPI LockHandle(uint32_t handle) {
     }
 }
 
-void WINAPI UnlockHandle(uint32_t handle) {
+void WINAPI UnlockHandle(Handle handle) {
     Log().push_back({Service::UnlockHandle, handle, 0});
     if (HandleBox* box = Find(handle)) {
         --box->lockDepth;
@@ -93,19 +93,19 @@ uint32_t WINAPI LastHandleError() {
 }
 
 // The same services for a host whose services leave their arguments to the caller.
-void __cdecl ResizeHandleCdecl(uint32_t handle, uint32_t newSize) {
+void __cdecl ResizeHandleCdecl(Handle handle, uint32_t newSize) {
     ResizeHandle(handle, newSize);
 }
-uint32_t __cdecl HandleSizeCdecl(uint32_t handle) {
+uint32_t __cdecl HandleSizeCdecl(Handle handle) {
     return HandleSize(handle);
 }
-void __cdecl PrepareHandleCdecl(uint32_t handle) {
+void __cdecl PrepareHandleCdecl(Handle handle) {
     PrepareHandle(handle);
 }
-void __cdecl LockHandleCdecl(uint32_t handle) {
+void __cdecl LockHandleCdecl(Handle handle) {
     LockHandle(handle);
 }
-void __cdecl UnlockHandleCdecl(uint32_t handle) {
+void __cdecl UnlockHandleCdecl(Handle handle) {
     UnlockHandle(handle);
 }
 uint32_t __cdecl LastHandleErrorCdecl() {
@@ -162,8 +162,8 @@ const char* ServiceName(Service service) {
 
 std::string DescribeCall(const ServiceCall& call) {
     char text[96];
-    std::snprintf(text, sizeof text, "%s(0x%08x, %u)", ServiceName(call.service),
-                  static_cast<unsigned>(call.handle), static_cast<unsigned>(call.value));
+    std::snprintf(text, sizeof text, "%s(0x%08llx, %u)", ServiceName(call.service),
+                  static_cast<unsigned long long>(call.handle), static_cast<unsigned>(call.value));
     return text;
 }
 
@@ -177,22 +177,22 @@ void FailNextResize(int16_t status) {
     pendingResizeStatus = status;
 }
 
-uint32_t NewHandle(const std::string& bytes, bool movable) {
+Handle NewHandle(const std::string& bytes, bool movable) {
     std::unique_ptr<HandleBox> box(new HandleBox);
     box->Allocate(static_cast<uint32_t>(bytes.size()), bytes.data());
     box->movable = movable;
     box->word = movable ? nullptr : box->Block();
-    const uint32_t handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&box->word));
+    const Handle handle = reinterpret_cast<Handle>(&box->word);
     Handles()[handle] = std::move(box);
     return handle;
 }
 
-std::string HandleBytes(uint32_t handle) {
+std::string HandleBytes(Handle handle) {
     HandleBox* box = Find(handle);
     return box ? std::string(box->Block(), box->size) : std::string();
 }
 
-bool HandleCanariesIntact(uint32_t handle) {
+bool HandleCanariesIntact(Handle handle) {
     HandleBox* box = Find(handle);
     if (box == nullptr) return false;
     for (size_t i = 0; i < kGuard; ++i) {
@@ -202,7 +202,7 @@ bool HandleCanariesIntact(uint32_t handle) {
     return true;
 }
 
-int LockDepth(uint32_t handle) {
+int LockDepth(Handle handle) {
     HandleBox* box = Find(handle);
     return box ? box->lockDepth : 0;
 }
@@ -235,12 +235,12 @@ bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
 
 CallRecord::CallRecord(HMODULE instance) {
     std::memset(bytes_, kCanary, sizeof bytes_);
-    Put32(offsets::kInstance, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(instance)));
+    PutWord(offsets::kInstance, reinterpret_cast<uintptr_t>(instance));
     for (const ServiceAddresses& service : kServices) {
         const void* function = serviceConvention == ServiceConvention::Cdecl
                                    ? service.cdeclService
                                    : service.stdcallService;
-        Put32(service.offset, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function)));
+        PutWord(service.offset, reinterpret_cast<uintptr_t>(function));
     }
 }
 
@@ -254,11 +254,11 @@ void CallRecord::SetIdleKind(uint8_t kind) {
     bytes_[offsets::kIdleKind] = kind;
 }
 
-void CallRecord::SetFunction(uint32_t number, uint32_t argumentHandle, uint32_t resultHandle) {
+void CallRecord::SetFunction(uint32_t number, Handle argumentHandle, Handle resultHandle) {
     bytes_[offsets::kMessage] = kMessageExternalFunction;
     Put32(offsets::kFunctionNumber, number);
-    Put32(offsets::kArgumentHandle, argumentHandle);
-    Put32(offsets::kResult, resultHandle);
+    PutWord(offsets::kArgumentHandle, argumentHandle);
+    PutWord(offsets::kResult, resultHandle);
 }
 
 int32_t CallRecord::Result() const {
@@ -271,8 +271,13 @@ void CallRecord::Put32(size_t offset, uint32_t value) {
     std::memcpy(bytes_ + offset, &value, sizeof value);
 }
 
+void CallRecord::PutWord(size_t offset, uintptr_t value) {
+    std::memcpy(bytes_ + offset, &value, sizeof value);
+}
+
 } // namespace hostside
 
+#if defined(__i386__)
 // Calls fn(arg) with the C convention and answers how far the stack pointer moved.
 extern "C" int32_t CallCdeclMeasuringStack(void* fn, void* arg);
 asm(R"(
@@ -293,11 +298,17 @@ _CallCdeclMeasuringStack:
     popl %ebp
     ret
 )");
+#endif
 
 namespace hostside {
 
 int32_t CallEntryPoint(EntryPoint entry, void* record) {
+#if defined(__i386__)
     return CallCdeclMeasuringStack(reinterpret_cast<void*>(entry), record);
+#else
+    entry(record);
+    return 0;
+#endif
 }
 
 } // namespace hostside

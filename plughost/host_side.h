@@ -11,23 +11,45 @@
 namespace hostside {
 
 // The record is built byte by byte at the host's offsets, independently of the plug-in's own
-// declaration, so the two can check each other.
+// declaration, so the two can check each other. The 32-bit host's record is the boundary
+// format; the x86-64 build, which only the tests run, keeps the same fields in the same order
+// with natural alignment, so addresses, handles and services take 8 bytes there.
+struct RecordLayout {
+    size_t hostVersion, message, idleKind, functionNumber, argumentHandle, instance, result;
+    size_t resizeHandle, handleSize, prepareHandle, lockHandle, unlockHandle, lastHandleError;
+    size_t pluginReads; // the bytes the plug-in may read
+    size_t recordSize;  // the host's record, larger than what the plug-in reads
+};
+constexpr RecordLayout kLayoutI686 = {0, 9, 10, 12, 16, 20, 24, 36, 40, 48, 52, 56, 68, 72, 96};
+constexpr RecordLayout kLayoutX8664 = {0, 9, 10, 12, 16, 24, 32, 48, 56, 72, 80, 88, 104, 112, 136};
+#if defined(__i386__)
+constexpr RecordLayout kLayout = kLayoutI686;
+#elif defined(__x86_64__)
+constexpr RecordLayout kLayout = kLayoutX8664;
+#else
+#error "the call record is laid out for i686 and x86-64 only"
+#endif
+
 namespace offsets {
-const size_t kHostVersion = 0;
-const size_t kMessage = 9;
-const size_t kIdleKind = 10;
-const size_t kFunctionNumber = 12;
-const size_t kArgumentHandle = 16;
-const size_t kInstance = 20;
-const size_t kResult = 24;
-const size_t kResizeHandle = 36;
-const size_t kHandleSize = 40;
-const size_t kPrepareHandle = 48;
-const size_t kLockHandle = 52;
-const size_t kUnlockHandle = 56;
-const size_t kLastHandleError = 68;
-const size_t kRecordSize = 96; // the host's record is larger than the 72 bytes the plug-in reads
+const size_t kHostVersion = kLayout.hostVersion;
+const size_t kMessage = kLayout.message;
+const size_t kIdleKind = kLayout.idleKind;
+const size_t kFunctionNumber = kLayout.functionNumber;
+const size_t kArgumentHandle = kLayout.argumentHandle;
+const size_t kInstance = kLayout.instance;
+const size_t kResult = kLayout.result;
+const size_t kResizeHandle = kLayout.resizeHandle;
+const size_t kHandleSize = kLayout.handleSize;
+const size_t kPrepareHandle = kLayout.prepareHandle;
+const size_t kLockHandle = kLayout.lockHandle;
+const size_t kUnlockHandle = kLayout.unlockHandle;
+const size_t kLastHandleError = kLayout.lastHandleError;
+const size_t kRecordSize = kLayout.recordSize;
 } // namespace offsets
+
+// A host handle as the record carries it: the address of the word that holds the block's
+// address, as wide as an address.
+typedef uintptr_t Handle;
 
 const uint8_t kMessageStartup = 0;
 const uint8_t kMessageIdle = 1;
@@ -49,8 +71,8 @@ enum class Service {
 
 struct ServiceCall {
     Service service;
-    uint32_t handle; // 0 for lastHandleError
-    uint32_t value;  // the new size for resizeHandle, else 0
+    Handle handle;  // 0 for lastHandleError
+    uint32_t value; // the new size for resizeHandle, else 0
     bool operator==(const ServiceCall& other) const {
         return service == other.service && handle == other.handle && value == other.value;
     }
@@ -69,10 +91,10 @@ void FailNextResize(int16_t status);
 // A host handle: a word that holds the address of a block with canary bytes on both sides.
 // A movable handle's word holds null while the block is not locked, as a host that moves its
 // blocks about would leave it unreadable.
-uint32_t NewHandle(const std::string& bytes, bool movable = false);
-std::string HandleBytes(uint32_t handle);
-bool HandleCanariesIntact(uint32_t handle);
-int LockDepth(uint32_t handle);
+Handle NewHandle(const std::string& bytes, bool movable = false);
+std::string HandleBytes(Handle handle);
+bool HandleCanariesIntact(Handle handle);
+int LockDepth(Handle handle);
 void FreeAllHandles();
 
 typedef void(__cdecl* EntryPoint)(void* record);
@@ -86,8 +108,9 @@ struct Plugin {
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error);
 
 // How the services that a record carries take their arguments off the stack: stdcall (the
-// service removes them, as the host's are believed to) or cdecl (the caller does). A plug-in
-// must work with either.
+// service removes them, as the 32-bit host's are believed to) or cdecl (the caller does). A
+// 32-bit plug-in must work with either; x86-64 has one convention, and the choice changes
+// nothing there.
 enum class ServiceConvention { Stdcall, Cdecl };
 
 // The convention of the services in records made from now on (stdcall to begin with).
@@ -101,18 +124,26 @@ class CallRecord {
     void SetHostVersion(int16_t version);
     void SetMessage(uint8_t message);
     void SetIdleKind(uint8_t kind);
-    void SetFunction(uint32_t number, uint32_t argumentHandle, uint32_t resultHandle);
+    void SetFunction(uint32_t number, Handle argumentHandle, Handle resultHandle);
     int32_t Result() const;
     uint8_t* Bytes() { return bytes_; }
     const uint8_t* Bytes() const { return bytes_; }
 
   private:
     void Put32(size_t offset, uint32_t value);
-    alignas(4) uint8_t bytes_[offsets::kRecordSize];
+    void PutWord(size_t offset, uintptr_t value);
+    alignas(sizeof(void*)) uint8_t bytes_[offsets::kRecordSize];
 };
 
 // Calls the entry point as the host does (C convention) and returns how far the stack pointer
-// moved across the call: 0 unless the entry point pops its own argument.
+// moved across the call: 0 unless the entry point pops its own argument. Only i686 can tell:
+// on x86-64 the argument travels in a register and the answer is always 0.
+const bool kMeasuresEntryStack =
+#if defined(__i386__)
+    true;
+#else
+    false;
+#endif
 int32_t CallEntryPoint(EntryPoint entry, void* record);
 
 } // namespace hostside

@@ -498,8 +498,8 @@ void SendMessageOnly(const hostside::Plugin& plugin, uint8_t message) {
 }
 
 void CallFunction(const hostside::Plugin& plugin, uint32_t number, const std::string& text) {
-    const uint32_t argument = hostside::NewHandle(text);
-    const uint32_t result = hostside::NewHandle("");
+    const hostside::Handle argument = hostside::NewHandle(text);
+    const hostside::Handle result = hostside::NewHandle("");
     hostside::CallRecord record(plugin.module);
     record.SetFunction(number, argument, result);
     hostside::ClearServiceLog();

@@ -9,8 +9,13 @@
 #include <cstdint>
 #include <string>
 
-// PrintDlgA takes the record in its packed 32-bit form.
+// PrintDlgA takes the record in its packed form on 32-bit Windows (the x86-64 test build's is
+// naturally aligned).
+#if defined(__i386__)
 static_assert(sizeof(PRINTDLGA) == 66, "PRINTDLGA must have its packed 32-bit size");
+#else
+static_assert(sizeof(PRINTDLGA) == 120, "PRINTDLGA must have its 64-bit size");
+#endif
 
 namespace {
 

@@ -1,5 +1,11 @@
-# Sourced by the run scripts: configures and builds the cross build in build/ and the native
-# build in build-native/. A failed build stops the run, showing the end of its log.
+# Sourced by the run scripts: configures and builds the cross build in build/, the x86_64 test
+# build in build-x64/ and the native build in build-native/. A failed build stops the run,
+# showing the end of its log.
+
+# yes or no, as set-up found out (scripts/setup.sh writes build/executes-i686).
+machine_executes_i686() {
+  cat build/executes-i686 2>/dev/null || echo yes
+}
 
 run_build_step() {
   local log=$1
@@ -22,8 +28,18 @@ build_native() {
 build_windows() {
   echo "[build] QV_Printer7.fmx, plughost.exe and the Wine tests in build/"
   mkdir -p build
+  local executes=ON
+  [ "$(machine_executes_i686)" = yes ] || executes=OFF
   run_build_step build/configure.log \
     cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-    -DQV_NATIVE_DIR="$PWD/build-native"
+    -DQV_NATIVE_DIR="$PWD/build-native" -DQV_EXECUTES_I686=$executes
   run_build_step build/build.log cmake --build build -j "$(nproc)"
+}
+
+build_windows_x64() {
+  echo "[build] the x86_64 test build (library, plughost.exe, tools, Wine tests) in build-x64/"
+  mkdir -p build-x64
+  run_build_step build-x64/configure.log \
+    cmake -S . -B build-x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
+  run_build_step build-x64/build.log cmake --build build-x64 -j "$(nproc)"
 }

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job: drives build/QV_Printer7.fmx through the bundled host, step by step.
-# Each step lives in scripts/demo.d/, run in the order of their names.
+# The main job: drives build/QV_Printer7.fmx through the bundled host, step by step (or the
+# x86_64 test build's in QV_DEMO_BUILD, where 32-bit code cannot run). Each step lives in
+# scripts/demo.d/, run in the order of their names, with the Wine loader in QV_WINE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export QV_DEMO_BUILD=${QV_DEMO_BUILD:-build}
+export QV_WINE=${QV_WINE:-wine}
 
 # Runs a Windows program under Wine and shows its output without CRs. Through a file, not a
 # pipe: the Wine services that a run starts inherit a pipe and hold it open for seconds after
@@ -10,7 +13,7 @@ cd "$(dirname "$0")/.."
 windows() {
   local output status=0
   output=$(mktemp)
-  wine "$@" >"$output" 2>&1 || status=$?
+  "$QV_WINE" "$@" >"$output" 2>&1 || status=$?
   tr -d '\r' <"$output"
   rm -f "$output"
   return "$status"
@@ -24,7 +27,7 @@ host() {
     if [[ $argument =~ ^[A-Za-z0-9_./=:-]+$ ]]; then shown+=" $argument"; else shown+=" '$argument'"; fi
   done
   printf '\n$ %s\n' "$shown"
-  windows build/plughost.exe "$@"
+  windows "$QV_DEMO_BUILD/plughost.exe" "$@"
 }
 export -f host
 

@@ -17,7 +17,7 @@ picture() {
   local name=$1
   shift
   rm -f "screenshots/$name.bmp" "screenshots/$name.png"
-  wine plughost.exe --screenshot "screenshots/$name.bmp" "$@" 2>&1 | tr -d '\r'
+  "${QV_WINE:-wine}" plughost.exe --screenshot "screenshots/$name.bmp" "$@" 2>&1 | tr -d '\r'
   if [ ! -s "screenshots/$name.bmp" ]; then
     echo "screenshots.sh: no picture of the $name" >&2
     return 1

@@ -6,29 +6,83 @@ set -euo pipefail
 say() { printf '[setup] %s\n' "$*"; }
 
 packages=(
-  cmake make g++-mingw-w64-i686 wine wine32:i386 xvfb x11-utils
-  cups cups-client cups-bsd printer-driver-cups-pdf libcups2:i386
+  cmake make gcc g++ gcc-multilib binutils g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64
+  qemu-user-static xvfb x11-utils cups cups-client cups-bsd printer-driver-cups-pdf libcups2
   googletest python3 python3-pefile python3-pil locales zip unzip
   clang libclang-rt-14-dev libbenchmark-dev
   wixl msitools python3-olefile osslsigncode openssl libengine-pkcs11-openssl softhsm2
 )
+# 32-bit Wine, and the 32-bit CUPS library it needs to see printers, where 32-bit code runs.
+i386_packages=(wine32:i386 libcups2:i386)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
 
-if [ ${#missing[@]} -gt 0 ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    say "adding the i386 architecture (for 32-bit Wine)"
-    dpkg --add-architecture i386
-  fi
-  say "installing: ${missing[*]}"
+install_packages() {
+  say "installing: $*"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
+if [ ${#missing[@]} -gt 0 ]; then
+  install_packages "${missing[@]}"
 else
   say "all packages present"
+fi
+
+# Whether this machine executes 32-bit x86 code natively, decided once here and written to
+# build/executes-i686 for the build and the runs. A far call from a 64-bit process into the
+# 32-bit code segment answers for the processor, which an emulator registered for 32-bit
+# programs through binfmt_misc cannot fake; a 32-bit program then answers for the kernel,
+# unless such an emulator would be the one to run it.
+i386_emulator_registered() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^interpreter .*i386' "$entry" 2>/dev/null && return 0
+  done
+  return 1
+}
+
+executes_i686() {
+  local dir
+  dir=$(mktemp -d /tmp/qvprinter-probe.XXXXXX)
+  local answer=no
+  if gcc -O1 -o "$dir/far_call" scripts/executes_i686.c 2>"$dir/log" &&
+    "$dir/far_call" 2>/dev/null; then
+    answer=yes
+    if ! i386_emulator_registered; then
+      printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/exit.s"
+      if ! { as --32 -o "$dir/exit.o" "$dir/exit.s" && ld -m elf_i386 -o "$dir/exit" "$dir/exit.o" &&
+        "$dir/exit"; } 2>/dev/null; then
+        answer=no
+      fi
+    fi
+  fi
+  rm -rf "$dir"
+  echo "$answer"
+}
+mkdir -p build
+executes=$(executes_i686)
+echo "$executes" >build/executes-i686
+if [ "$executes" = yes ]; then
+  say "this machine executes 32-bit x86 code: the i686 and x86_64 suites both run"
+  mapfile -t missing < <(missing_of "${i386_packages[@]}")
+  if [ ${#missing[@]} -gt 0 ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      say "adding the i386 architecture (for 32-bit Wine)"
+      dpkg --add-architecture i386
+    fi
+    install_packages "${missing[@]}"
+  fi
+else
+  say "this machine cannot execute 32-bit x86 code: 32-bit Wine is not installed"
 fi
 
 # Code page 932 tests need a Japanese UTF-8 locale for the wine process.

@@ -50,6 +50,25 @@ TEST(Startup, AcceptsInterfaceVersionsFourTo255AndAnswersFour) {
     EXPECT_TRUE(boxes.Boxes().empty()) << "first box: " << boxes.Boxes()[0].text;
 }
 
+// The host calls the entry point with the C convention and takes the argument back itself: an
+// entry point that removed it would unbalance the host's stack on every call.
+TEST(EntryPoint, LeavesItsArgumentToTheCaller) {
+    if (!hostside::kMeasuresEntryStack)
+        GTEST_SKIP() << "x86-64 passes the record in a register: only an i686 entry point could "
+                        "remove it from the stack";
+    MessageBoxCatcher boxes;
+    for (uint8_t message : {hostside::kMessageStartup, hostside::kMessageIdle,
+                            hostside::kMessageShutdown, uint8_t{7}}) {
+        hostside::CallRecord record(PluginModule());
+        record.SetMessage(message);
+        record.SetHostVersion(4);
+        EXPECT_EQ(0, hostside::CallEntryPoint(PluginEntry(), record.Bytes()))
+            << "message " << int{message};
+    }
+    // CallFunction checks the same on every external-function call.
+    CallFunction(0, "");
+}
+
 TEST(Messages, IdleShutdownAndUnknownCodesTouchNothing) {
     for (int code : {1, 2, 4, 6, 7, 100, 255}) {
         std::vector<ServiceCall> log;

@@ -19,8 +19,8 @@ struct CallOutcome {
     std::string result; // the result block's bytes afterwards
     bool resultTouched; // whether resizeHandle was called on the result handle
     std::vector<hostside::ServiceCall> log;
-    uint32_t argumentHandle;
-    uint32_t resultHandle;
+    hostside::Handle argumentHandle;
+    hostside::Handle resultHandle;
 };
 
 // The result block's content before every call, so an untouched handle can be recognised.

@@ -10,6 +10,8 @@ import time
 import unittest
 
 BUILD = None
+# The Wine loader of the build's architecture (64-bit Wine's own for the x86_64 build).
+WINE = os.environ.get("QV_WINE", "wine")
 
 
 def plughost(*args, locale="C.UTF-8"):
@@ -20,7 +22,7 @@ def plughost(*args, locale="C.UTF-8"):
     # A file, not a pipe: the Wine services that the first run starts inherit its output and
     # keep a pipe open for seconds after the host has exited.
     with tempfile.TemporaryFile() as output:
-        done = subprocess.run(["wine", os.path.join(BUILD, "plughost.exe"), *args], env=env,
+        done = subprocess.run([WINE, os.path.join(BUILD, "plughost.exe"), *args], env=env,
                               stdout=output, stderr=subprocess.STDOUT, timeout=120)
         output.seek(0)
         return done.returncode, output.read().decode("utf-8").replace("\r", "")

@@ -340,7 +340,7 @@ void ExpectAllReleased(const std::string& where) {
 
 // The argument handle is locked around both reads and the result, and unlocked at the end.
 void ExpectHeldLocked(const CallOutcome& outcome, const std::string& where) {
-    const uint32_t argument = outcome.argumentHandle;
+    const hostside::Handle argument = outcome.argumentHandle;
     const std::vector<ServiceCall> read = {{Service::HandleSize, argument, 0},
                                            {Service::PrepareHandle, argument, 0},
                                            {Service::LockHandle, argument, 0},

@@ -44,7 +44,7 @@ class NestedCall {
     static const SIZE_T kPageSize = 4096;
     void* pages_;
     hostside::CallRecord* record_;
-    uint32_t result_;
+    hostside::Handle result_;
     int runs_ = 0;
 };
 

@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
-"""The installer under Wine's msiexec, in a prefix of its own: a silent install into a given
+"""The installer under Wine's msiexec, in prefixes of their own: a silent install into a given
 folder, a major upgrade from an older version that finds that folder by itself, another build
 of the same version replacing it, a refused downgrade, an uninstall that is not told the
 folder, and the default folder. argv[1] is the build folder; the older package and the other
-build are made here from the same descriptor."""
+build are made here from the same descriptor.
+
+The scenarios run in a 64-bit prefix, where the 32-bit package must install as on 64-bit
+Windows (the 32-bit Program Files folder, the 32-bit registry view), and, when
+QV_EXECUTES_I686=yes says this machine can execute 32-bit x86 code, in a 32-bit prefix too."""
+import glob
 import hashlib
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 import pefile
@@ -17,11 +23,23 @@ import pefile
 BUILD = None
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD_MSI = os.path.join(SOURCE, "packaging", "build_msi.py")
-KEY = r"HKLM\Software\QV_Printer7"
+REMEMBERED_KEY = "QV_Printer7"
+UNINSTALL_KEY = r"Microsoft\Windows\CurrentVersion\Uninstall"
 GIVEN = r"C:\Plug-ins\Extensions"
-DEFAULT = r"C:\Program Files\FileMaker\FileMaker Pro 7\Extensions"
+HOST_EXTENSIONS = r"FileMaker\FileMaker Pro 7\Extensions"
+# Where the plug-in may end up: the given folder and the host's folder under either Program
+# Files, so that a wrong default shows where the file went.
+FOLDERS = (GIVEN, "C:\\Program Files (x86)\\" + HOST_EXTENSIONS,
+           "C:\\Program Files\\" + HOST_EXTENSIONS)
 REFUSAL = "A newer version of the VE Zederar plug-in (QV_Printer7.fmx) is already installed."
 EPOCH = 1700000000
+EXECUTES_I686 = os.environ.get("QV_EXECUTES_I686", "no") == "yes"
+# Long enough for a cold wineboot on a slow machine; a hung Wine command fails the test instead
+# of holding it until ctest kills it and the prefix's wineserver is left running.
+WINE_TIMEOUT = 300
+
+# The three packages, made once by setUpModule.
+PACKAGES = types.SimpleNamespace()
 
 
 def table(package, name):
@@ -38,160 +56,233 @@ def property_of(package, name):
     raise KeyError(name)
 
 
-class Installer(unittest.TestCase):
+def setUpModule():
+    scratch = tempfile.mkdtemp(prefix="qvprinter-msi.")
+    unittest.addModuleCleanup(shutil.rmtree, scratch, ignore_errors=True)
+    library = os.path.join(BUILD, "QV_Printer7.fmx")
+    with open(library, "rb") as f:
+        data = f.read()
+    # The older release: another file (the same one with bytes after its end, which the loader
+    # ignores) of the same file version, so only removing the old product first can make the
+    # upgrade replace it. The other build is of the same version, as a signed build is of the
+    # unsigned one.
+    for name, content, version in (("new", data, []),
+                                   ("old", data + b"older release\0\0\0", ["--version", "2.2.0"]),
+                                   ("rebuilt", data + b"rebuilt\0", [])):
+        source = library
+        if content is not data:
+            source = os.path.join(scratch, name, "QV_Printer7.fmx")
+            os.makedirs(os.path.dirname(source))
+            with open(source, "wb") as f:
+                f.write(content)
+        package = os.path.join(scratch, name + ".msi")
+        subprocess.run([sys.executable, BUILD_MSI, source, package, "--epoch", str(EPOCH)]
+                       + version, check=True)
+        setattr(PACKAGES, name, package)
+        setattr(PACKAGES, name + "_library", hashlib.sha256(content).hexdigest())
+
+
+class Tables(unittest.TestCase):
+    def test_tables_carry_what_wine_does_not_check(self):
+        # Windows passes a command-line EXTENSIONSDIR to an elevated per-machine installation
+        # only if it is secure; Wine does not check, so the table must say it.
+        self.assertIn("EXTENSIONSDIR",
+                      property_of(PACKAGES.new, "SecureCustomProperties").split(";"))
+        fixed = pefile.PE(os.path.join(BUILD, "QV_Printer7.fmx")).VS_FIXEDFILEINFO[0]
+        version = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                   fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF)
+        self.assertEqual(property_of(PACKAGES.new, "ProductVersion"), "%d.%d.%d" % version[:3])
+        files = table(PACKAGES.new, "File")
+        self.assertEqual([(row[2], row[4], row[5]) for row in files],
+                         [("QV_Printer7.fmx", "%d.%d.%d.%d" % version, "1033")])
+        self.assertEqual(table(PACKAGES.new, "MsiFileHash"), [], "a versioned file has no hash")
+        codes = {property_of(package, "ProductCode")
+                 for package in (PACKAGES.new, PACKAGES.old, PACKAGES.rebuilt)}
+        self.assertEqual(len(codes), 3, "each build must be a product of its own")
+        self.assertEqual(property_of(PACKAGES.new, "UpgradeCode"),
+                         property_of(PACKAGES.old, "UpgradeCode"))
+
+    def test_downgrade_refusal_has_its_text(self):
+        # Wine's log leaves out a launch condition's text; it is in the package, with the
+        # condition that fails for an older version.
+        refusals = [row for row in table(PACKAGES.old, "LaunchCondition")
+                    if row[0] == "NOT WIX_DOWNGRADE_DETECTED" and row[1].startswith(REFUSAL)]
+        self.assertEqual(len(refusals), 1, table(PACKAGES.old, "LaunchCondition"))
+
+
+class Scenarios:
+    """The installer's scenarios in a prefix of the kind the subclass names: its WINEARCH, the
+    loader that runs it, where the package's default folder is, and the registry's Software
+    keys the package may write to, the one it must write to first."""
+    ARCH = None
+    LOADER = None
+    DEFAULT = None
+    SOFTWARE_VIEWS = ()
+
     @classmethod
     def setUpClass(cls):
-        cls.scratch = tempfile.mkdtemp(prefix="qvprinter-msi.")
+        cls.scratch = tempfile.mkdtemp(prefix="qvprinter-msi-%s." % cls.ARCH)
         cls.addClassCleanup(shutil.rmtree, cls.scratch, ignore_errors=True)
-        library = os.path.join(BUILD, "QV_Printer7.fmx")
-        with open(library, "rb") as f:
-            data = f.read()
-        # The older release: another file (the same one with bytes after its end, which the
-        # loader ignores) of the same file version, so only removing the old product first
-        # can make the upgrade replace it.
-        old_library = os.path.join(cls.scratch, "old", "QV_Printer7.fmx")
-        os.makedirs(os.path.dirname(old_library))
-        with open(old_library, "wb") as f:
-            f.write(data + b"older release\0\0\0")
-        # Another build of the same version, as a signed build is of the unsigned one.
-        rebuilt_library = os.path.join(cls.scratch, "rebuilt", "QV_Printer7.fmx")
-        os.makedirs(os.path.dirname(rebuilt_library))
-        with open(rebuilt_library, "wb") as f:
-            f.write(data + b"rebuilt\0")
-        cls.new_library = hashlib.sha256(data).hexdigest()
-        cls.old_library = hashlib.sha256(data + b"older release\0\0\0").hexdigest()
-        cls.rebuilt_library = hashlib.sha256(data + b"rebuilt\0").hexdigest()
-        cls.new = os.path.join(cls.scratch, "new.msi")
-        cls.old = os.path.join(cls.scratch, "old.msi")
-        cls.rebuilt = os.path.join(cls.scratch, "rebuilt.msi")
-        for source, package, version in ((library, cls.new, []),
-                                         (old_library, cls.old, ["--version", "2.2.0"]),
-                                         (rebuilt_library, cls.rebuilt, [])):
-            subprocess.run([sys.executable, BUILD_MSI, source, package, "--epoch", str(EPOCH)]
-                           + version, check=True)
-
         prefix = os.path.join(cls.scratch, "prefix")
         cls.drive_c = os.path.join(prefix, "drive_c")
-        cls.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+        cls.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=cls.ARCH, WINEDEBUG="-all",
                        WINEDLLOVERRIDES="mscoree,mshtml=")
         cls.addClassCleanup(cls.end_wineserver)
-        subprocess.run(["wineboot", "--init"], env=cls.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         cls.logs = 0
+        # Where 32-bit code cannot run, wineboot of a 64-bit prefix says it cannot start the
+        # 32-bit rundll32 and still exits 0; the 64-bit msiexec installs 32-bit packages
+        # without it.
+        done = subprocess.run([cls.LOADER, "wineboot", "--init"], env=cls.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                              errors="replace", timeout=WINE_TIMEOUT)
+        if done.returncode != 0:
+            raise RuntimeError("setting up the %s prefix failed: %s wineboot --init exited with "
+                               "status %d:\n%s" % (cls.ARCH, cls.LOADER, done.returncode,
+                                                   done.stdout))
 
     @classmethod
     def end_wineserver(cls):
-        if not os.path.isdir(cls.env["WINEPREFIX"]):
+        prefix = cls.env["WINEPREFIX"]
+        if not os.path.isdir(prefix):
             return
-        subprocess.run(["wineserver", "-k"], env=cls.env, stderr=subprocess.DEVNULL)
-        # The wineserver's socket folder is named after the prefix's device and inode.
-        prefix = os.stat(cls.env["WINEPREFIX"])
-        server = "server-%x-%x" % (prefix.st_dev, prefix.st_ino)
+        subprocess.run(["wineserver", "-k"], env=cls.env, stderr=subprocess.DEVNULL,
+                       timeout=WINE_TIMEOUT)
+        # The wineserver's socket folder is named after the prefix's device and inode; Debian's
+        # Wine keeps it in a folder of its own, /tmp/wine-XXXXXX, instead of /tmp/.wine-UID.
+        status = os.stat(prefix)
+        server = "server-%x-%x" % (status.st_dev, status.st_ino)
         shutil.rmtree(os.path.join("/tmp/.wine-%d" % os.getuid(), server), ignore_errors=True)
+        for folder in glob.glob(os.path.join("/tmp", "wine-*", server)):
+            shutil.rmtree(folder, ignore_errors=True)
+            try:
+                os.rmdir(os.path.dirname(folder))
+            except OSError:
+                pass
+
+    def wine(self, *command, output=False):
+        return subprocess.run([self.LOADER] + list(command), env=self.env,
+                              stdout=subprocess.PIPE if output else subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, text=True, errors="replace",
+                              timeout=WINE_TIMEOUT)
 
     def msiexec(self, *arguments):
         """Runs msiexec silently with a verbose log; answers (exit status, log text)."""
-        Installer.logs += 1
+        type(self).logs += 1
         log = os.path.join(self.scratch, "msiexec%d.log" % self.logs)
-        done = subprocess.run(["wine", "msiexec"] + list(arguments) + ["/qn", "/l*v", log],
-                              env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        done = self.wine("msiexec", *arguments, "/qn", "/l*v", log)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=WINE_TIMEOUT)
         with open(log, "rb") as f:
             text = f.read().decode("utf-8", "replace")
         return done.returncode, text
 
-    def installed(self, folder):
-        """The SHA-256 of the plug-in in a Windows folder, or None."""
-        path = os.path.join(self.drive_c, *folder[3:].split("\\"), "QV_Printer7.fmx")
-        if not os.path.exists(path):
-            return None
-        with open(path, "rb") as f:
-            return hashlib.sha256(f.read()).hexdigest()
+    def copies(self):
+        """The plug-in's SHA-256 in each of FOLDERS that holds it."""
+        found = {}
+        for folder in FOLDERS:
+            path = os.path.join(self.drive_c, *folder[3:].split("\\"), "QV_Printer7.fmx")
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    found[folder] = hashlib.sha256(f.read()).hexdigest()
+        return found
+
+    def in_registry(self, key, name=None):
+        """The Software keys (one a registry view) that hold key: a dict of each to the text
+        of its value name, or to None when no name is asked."""
+        found = {}
+        for software in self.SOFTWARE_VIEWS:
+            done = self.wine("reg", "query", software + "\\" + key,
+                             *(("/v", name) if name else ()), output=True)
+            if done.returncode == 0:
+                found[software] = done.stdout.split("REG_SZ", 1)[1].strip() if name else None
+        return found
 
     def remembered(self):
-        done = subprocess.run(["wine", "reg", "query", KEY, "/v", "ExtensionsDir"], env=self.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        if done.returncode != 0:
-            return None
-        return done.stdout.split("REG_SZ", 1)[1].strip()
+        return self.in_registry(REMEMBERED_KEY, "ExtensionsDir")
 
     def registered(self, package):
+        """The Software keys whose Uninstall key lists the package's product."""
         code = property_of(package, "ProductCode")
-        return subprocess.run(
-            ["wine", "reg", "query",
-             r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + code],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-
-    def test_tables_carry_what_wine_does_not_check(self):
-        # Windows passes a command-line EXTENSIONSDIR to an elevated per-machine installation
-        # only if it is secure; Wine does not check, so the table must say it.
-        self.assertIn("EXTENSIONSDIR", property_of(self.new, "SecureCustomProperties").split(";"))
-        fixed = pefile.PE(os.path.join(BUILD, "QV_Printer7.fmx")).VS_FIXEDFILEINFO[0]
-        version = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
-                   fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF)
-        self.assertEqual(property_of(self.new, "ProductVersion"), "%d.%d.%d" % version[:3])
-        files = table(self.new, "File")
-        self.assertEqual([(row[2], row[4], row[5]) for row in files],
-                         [("QV_Printer7.fmx", "%d.%d.%d.%d" % version, "1033")])
-        self.assertEqual(table(self.new, "MsiFileHash"), [], "a versioned file has no hash")
-        codes = {property_of(package, "ProductCode")
-                 for package in (self.new, self.old, self.rebuilt)}
-        self.assertEqual(len(codes), 3, "each build must be a product of its own")
-        self.assertEqual(property_of(self.new, "UpgradeCode"),
-                         property_of(self.old, "UpgradeCode"))
+        return set(self.in_registry(UNINSTALL_KEY + "\\" + code))
 
     def test_install_upgrade_downgrade_uninstall(self):
-        status, log = self.msiexec("/i", self.old, "EXTENSIONSDIR=" + GIVEN)
+        software = self.SOFTWARE_VIEWS[0]
+        status, log = self.msiexec("/i", PACKAGES.old, "EXTENSIONSDIR=" + GIVEN)
         self.assertEqual(status, 0, log)
-        self.assertEqual(self.installed(GIVEN), self.old_library)
-        self.assertEqual(self.remembered(), GIVEN + "\\")
+        self.assertEqual(self.copies(), {GIVEN: PACKAGES.old_library})
+        self.assertEqual(self.remembered(), {software: GIVEN + "\\"})
+        self.assertEqual(self.registered(PACKAGES.old), {software})
 
         # The upgrade is not told the folder: it must find the old one there and replace it.
-        status, log = self.msiexec("/i", self.new)
+        status, log = self.msiexec("/i", PACKAGES.new)
         self.assertEqual(status, 0, log)
-        self.assertEqual(self.installed(GIVEN), self.new_library, "upgrade did not replace it")
-        self.assertIsNone(self.installed(DEFAULT), "upgrade went to the default folder")
-        self.assertFalse(self.registered(self.old), "the older product is still registered")
-        self.assertTrue(self.registered(self.new))
+        self.assertEqual(self.copies(), {GIVEN: PACKAGES.new_library},
+                         "upgrade did not replace it where it was")
+        self.assertEqual(self.registered(PACKAGES.old), set(),
+                         "the older product is still registered")
+        self.assertEqual(self.registered(PACKAGES.new), {software})
+        self.assertEqual(self.remembered(), {software: GIVEN + "\\"})
 
         # Another build of the same version replaces it, and the first build that one in turn.
-        for package, library, replaced in ((self.rebuilt, self.rebuilt_library, self.new),
-                                           (self.new, self.new_library, self.rebuilt)):
+        for package, library, replaced in (
+                (PACKAGES.rebuilt, PACKAGES.rebuilt_library, PACKAGES.new),
+                (PACKAGES.new, PACKAGES.new_library, PACKAGES.rebuilt)):
             status, log = self.msiexec("/i", package)
             self.assertEqual(status, 0, log)
-            self.assertEqual(self.installed(GIVEN), library, "same version did not replace it")
-            self.assertFalse(self.registered(replaced), "the replaced build is still registered")
+            self.assertEqual(self.copies(), {GIVEN: library}, "same version did not replace it")
+            self.assertEqual(self.registered(replaced), set(),
+                             "the replaced build is still registered")
+            self.assertEqual(self.registered(package), {software})
 
-        status, log = self.msiexec("/i", self.old, "EXTENSIONSDIR=" + GIVEN)
+        status, log = self.msiexec("/i", PACKAGES.old, "EXTENSIONSDIR=" + GIVEN)
         self.assertNotEqual(status, 0, "downgrade was not refused")
-        # Wine's log leaves out a launch condition's text; it is in the package, with the
-        # condition that fails for an older version.
-        self.assertIn("WIX_DOWNGRADE_DETECTED = " + property_of(self.new, "ProductCode"), log)
-        refusals = [row for row in table(self.old, "LaunchCondition")
-                    if row[0] == "NOT WIX_DOWNGRADE_DETECTED" and row[1].startswith(REFUSAL)]
-        self.assertEqual(len(refusals), 1, table(self.old, "LaunchCondition"))
-        self.assertEqual(self.installed(GIVEN), self.new_library)
-        self.assertFalse(self.registered(self.old))
+        self.assertIn("WIX_DOWNGRADE_DETECTED = " + property_of(PACKAGES.new, "ProductCode"),
+                      log)
+        self.assertEqual(self.copies(), {GIVEN: PACKAGES.new_library})
+        self.assertEqual(self.registered(PACKAGES.old), set())
+        self.assertEqual(self.registered(PACKAGES.new), {software})
 
-        status, log = self.msiexec("/x", self.new)
+        status, log = self.msiexec("/x", PACKAGES.new)
         self.assertEqual(status, 0, log)
-        self.assertIsNone(self.installed(GIVEN), "uninstall left the file")
+        self.assertEqual(self.copies(), {}, "uninstall left the file")
         self.assertFalse(os.path.exists(os.path.join(self.drive_c, "Plug-ins", "Extensions")))
-        self.assertIsNone(self.remembered(), "uninstall left the remembered folder")
-        self.assertFalse(self.registered(self.new))
+        self.assertEqual(self.in_registry(REMEMBERED_KEY), {},
+                         "uninstall left the remembered folder's key")
+        self.assertEqual(self.registered(PACKAGES.new), set())
 
-        # Nothing remembered and nothing given: the host's folder under Program Files. Wine
-        # tries the package's empty-folder removals before it removes the file, so of the
-        # folders made for it only the Extensions folder goes here.
-        status, log = self.msiexec("/i", self.new)
+        # Nothing remembered and nothing given: the host's folder under the 32-bit Program
+        # Files. Wine tries the package's empty-folder removals before it removes the file, so
+        # of the folders made for it only the Extensions folder goes here.
+        status, log = self.msiexec("/i", PACKAGES.new)
         self.assertEqual(status, 0, log)
-        self.assertEqual(self.installed(DEFAULT), self.new_library)
-        status, log = self.msiexec("/x", self.new)
+        self.assertEqual(self.copies(), {self.DEFAULT: PACKAGES.new_library})
+        self.assertEqual(self.remembered(), {software: self.DEFAULT + "\\"})
+        self.assertEqual(self.registered(PACKAGES.new), {software})
+        status, log = self.msiexec("/x", PACKAGES.new)
         self.assertEqual(status, 0, log)
-        self.assertFalse(os.path.exists(os.path.join(self.drive_c, *DEFAULT[3:].split("\\"))))
-        self.assertIsNone(self.remembered())
+        self.assertFalse(os.path.exists(os.path.join(self.drive_c,
+                                                     *self.DEFAULT[3:].split("\\"))))
+        self.assertEqual(self.in_registry(REMEMBERED_KEY), {})
+        self.assertEqual(self.registered(PACKAGES.new), set())
+
+
+class Win64Prefix(Scenarios, unittest.TestCase):
+    # Debian's wine and wineboot take the 32-bit loader whenever it is installed.
+    ARCH = "win64"
+    LOADER = "/usr/lib/wine/wine64"
+    DEFAULT = "C:\\Program Files (x86)\\" + HOST_EXTENSIONS
+    # The 64-bit reg sees the 32-bit view below WOW6432Node; the package must leave the
+    # 64-bit view alone.
+    SOFTWARE_VIEWS = (r"HKLM\Software\WOW6432Node", r"HKLM\Software")
+
+
+@unittest.skipUnless(EXECUTES_I686, "this machine cannot execute 32-bit x86 code")
+class Win32Prefix(Scenarios, unittest.TestCase):
+    ARCH = "win32"
+    LOADER = "wine"
+    DEFAULT = "C:\\Program Files\\" + HOST_EXTENSIONS
+    SOFTWARE_VIEWS = (r"HKLM\Software",)
 
 
 if __name__ == "__main__":
     BUILD = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=1)
+    unittest.main(verbosity=2)

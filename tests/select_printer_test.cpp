@@ -13,6 +13,13 @@
 
 namespace {
 
+// The print-setup record's size: packed on 32-bit Windows, naturally aligned on x86-64.
+#if defined(__i386__)
+const DWORD kPrintDlgSize = 66;
+#else
+const DWORD kPrintDlgSize = 120;
+#endif
+
 // What the plug-in handed to PrintDlgA and what came back.
 struct DialogCall {
     PRINTDLGA given;
@@ -166,10 +173,10 @@ class SelectPrinter : public ::testing::Test {
         ASSERT_EQ(1u, dialogCalls.size()) << label;
         const DialogCall& call = dialogCalls[0];
         PRINTDLGA expected = {};
-        expected.lStructSize = 66;
+        expected.lStructSize = kPrintDlgSize;
         expected.Flags = PD_PRINTSETUP | PD_NOSELECTION | PD_NOPAGENUMS | PD_USEDEVMODECOPIES |
                          PD_HIDEPRINTTOFILE;
-        EXPECT_EQ(66u, call.given.lStructSize) << label;
+        EXPECT_EQ(kPrintDlgSize, call.given.lStructSize) << label;
         EXPECT_EQ(0x14004Cu, call.given.Flags) << label;
         EXPECT_EQ(nullptr, call.given.hwndOwner) << label;
         EXPECT_EQ(0, std::memcmp(&expected, &call.given, sizeof expected))

@@ -13,7 +13,11 @@ const COLORREF kLineGrey = RGB(147, 149, 152);
 // The lines are one short sentence each; a longer string is cut, as a 202-unit line would be.
 const int kLineBufferSize = 256;
 
+#if defined(__i386__)
 static_assert(sizeof(LOGBRUSH) == 12, "the brush description read back is 12 bytes");
+#else
+static_assert(sizeof(LOGBRUSH) == 16, "the brush description read back is 16 bytes on x86-64");
+#endif
 
 // One white brush for the life of the library: every showing and repaint answers with it.
 HBRUSH whiteBrush = nullptr;

@@ -20,7 +20,7 @@ class Arguments : public ::testing::Test {
 
     // The argument as GetArgument delivers it: the reported length's bytes.
     std::string Argument(const std::string& text, int16_t number, uint32_t cap = 200) {
-        const uint32_t handle = hostside::NewHandle(text, true);
+        const hostside::Handle handle = hostside::NewHandle(text, true);
         std::vector<char> destination(cap + 1, '#');
         int32_t length = -7;
         GetArgument(reinterpret_cast<HostHandle>(handle), number, cap, destination.data(), &length);
@@ -91,7 +91,7 @@ TEST_F(Arguments, AtAndOverTheCapOfTwoHundred) {
 }
 
 TEST_F(Arguments, ServicesInTheHostsOrderOncePerRead) {
-    const uint32_t handle = hostside::NewHandle("a|b", true);
+    const hostside::Handle handle = hostside::NewHandle("a|b", true);
     char destination[8];
     int32_t length = 0;
     GetArgument(reinterpret_cast<HostHandle>(handle), 9, 7, destination, &length);
@@ -106,7 +106,7 @@ TEST_F(Arguments, ServicesInTheHostsOrderOncePerRead) {
 }
 
 TEST_F(Arguments, ResultTextIsExactlyItsBytes) {
-    const uint32_t handle = hostside::NewHandle("previous text");
+    const hostside::Handle handle = hostside::NewHandle("previous text");
     SetResultText(reinterpret_cast<HostHandle>(handle), "<<OK>>", 6);
     EXPECT_EQ("<<OK>>", hostside::HandleBytes(handle));
     EXPECT_TRUE(hostside::HandleCanariesIntact(handle)) << "a terminator was written";
@@ -121,7 +121,7 @@ TEST_F(Arguments, ResultTextIsExactlyItsBytes) {
 }
 
 TEST_F(Arguments, FailedResizeWritesNothing) {
-    const uint32_t handle = hostside::NewHandle("previous");
+    const hostside::Handle handle = hostside::NewHandle("previous");
     hostside::FailNextResize(1);
     SetResultText(reinterpret_cast<HostHandle>(handle), "<<OK>>", 6);
     EXPECT_EQ("previous", hostside::HandleBytes(handle));
