@@ -16,7 +16,7 @@ set(QV_PLUGIN_SOURCES
   ui/about_dialog.cpp
 )
 # The 32-bit host's services are called through one hand-written thunk; x86-64 calls them plainly.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   enable_language(ASM)
   list(APPEND QV_PLUGIN_SOURCES host/call_host_service_i686.S)
 endif()

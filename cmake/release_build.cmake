@@ -13,7 +13,7 @@ if(TARGET qv_printer AND NOT QV_LIBRARY_BUILT_ELSEWHERE)
   # unwinds with DWARF tables), so the image can say it has none: the closest MinGW comes to
   # SafeSEH, whose handler tables its linker cannot write. tests/check_binary.py holds that.
   target_link_options(qv_printer PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
-  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_options(qv_printer PRIVATE -Wl,--no-seh)
   endif()
 

@@ -11,7 +11,7 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 # that imports functions Windows XP lacks, and the host versions this plug-in serves run there.
 # The tests link the same code built here. The x86-64 test build, which never ships, makes its
 # library here with the tests' own compiler.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   find_program(QV_WIN32_MODEL_COMPILER i686-w64-mingw32-g++-win32)
 endif()
 if(CMAKE_CROSSCOMPILING AND QV_WIN32_MODEL_COMPILER)

@@ -2,33 +2,129 @@
 #include "host_side.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 
 namespace hostside {
 namespace {
 
 const size_t kGuard = 8;
 
+// The host's memory: handle words, blocks and records. On x86-64 it comes from the top of the
+// address space, above 4 GiB, so that an address cut to 32 bits anywhere in the plug-in cannot
+// pass for a whole one (Wine hands out low addresses first). Blocks are carved from chunks and
+// kept for reuse by size, powers of two from 64 bytes, so that a soak's hundreds of thousands of
+// calls take no new memory from the system; larger blocks have pages of their own.
+#if defined(__x86_64__)
+struct HighBlock {
+    size_t bucket;
+    size_t unused; // keeps the block 16-byte aligned
+};
+const size_t kSmallestBlock = 64;
+const size_t kBuckets = 11; // up to 64 KiB
+const size_t kChunkSize = 1 << 20;
+
+void* HighPages(size_t size) {
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE | MEM_TOP_DOWN, PAGE_READWRITE);
+}
+
+std::vector<HighBlock*>& FreeBlocks(size_t bucket) {
+    static std::vector<HighBlock*> lists[kBuckets];
+    return lists[bucket];
+}
+
+HighBlock* NewHighBlock(size_t bucket, size_t bytes) {
+    if (bucket == kBuckets) return static_cast<HighBlock*>(HighPages(bytes));
+    std::vector<HighBlock*>& reusable = FreeBlocks(bucket);
+    if (!reusable.empty()) {
+        HighBlock* block = reusable.back();
+        reusable.pop_back();
+        return block;
+    }
+    static uint8_t* chunk = nullptr;
+    static size_t chunkLeft = 0;
+    const size_t size = kSmallestBlock << bucket;
+    if (chunkLeft < size) {
+        chunk = static_cast<uint8_t*>(HighPages(kChunkSize));
+        chunkLeft = chunk == nullptr ? 0 : kChunkSize;
+        if (chunk == nullptr) return nullptr;
+    }
+    auto* block = reinterpret_cast<HighBlock*>(chunk);
+    chunk += size;
+    chunkLeft -= size;
+    return block;
+}
+#endif
+
+void* AllocateHostMemory(size_t size) {
+#if defined(__x86_64__)
+    const size_t bytes = size + sizeof(HighBlock);
+    size_t bucket = 0;
+    while (bucket < kBuckets && (kSmallestBlock << bucket) < bytes)
+        ++bucket;
+    HighBlock* block = NewHighBlock(bucket, bytes);
+    void* memory = nullptr;
+    if (block != nullptr) {
+        block->bucket = bucket;
+        memory = block + 1;
+    }
+#else
+    void* memory = std::malloc(size);
+#endif
+    if (memory == nullptr) {
+        std::fprintf(stderr, "host side: out of memory for %zu bytes\n", size);
+        std::abort();
+    }
+    return memory;
+}
+
+void FreeHostMemory(void* memory) {
+    if (memory == nullptr) return;
+#if defined(__x86_64__)
+    HighBlock* block = static_cast<HighBlock*>(memory) - 1;
+    if (block->bucket == kBuckets)
+        VirtualFree(block, 0, MEM_RELEASE);
+    else
+        FreeBlocks(block->bucket).push_back(block);
+#else
+    std::free(memory);
+#endif
+}
+
 struct HandleBox {
-    char* word = nullptr; // the handle points here
-    std::vector<uint8_t> storage;
+    char* word = nullptr;       // the handle points here
+    uint8_t* storage = nullptr; // the block, with kGuard canary bytes on both sides
     uint32_t size = 0;
     int lockDepth = 0;
     bool movable = false;
 
-    char* Block() { return reinterpret_cast<char*>(storage.data() + kGuard); }
+    ~HandleBox() { FreeHostMemory(storage); }
+    char* Block() { return reinterpret_cast<char*>(storage + kGuard); }
     void Allocate(uint32_t newSize, const char* bytes) {
-        std::vector<uint8_t> fresh(newSize + 2 * kGuard, kCanary);
-        if (bytes != nullptr) std::memcpy(fresh.data() + kGuard, bytes, newSize);
-        storage.swap(fresh); // a new address, as a host that moves the block would give
+        // A new address, as a host that moves the block would give.
+        auto* fresh = static_cast<uint8_t*>(AllocateHostMemory(newSize + 2 * kGuard));
+        std::memset(fresh, kCanary, newSize + 2 * kGuard);
+        if (bytes != nullptr) std::memcpy(fresh + kGuard, bytes, newSize);
+        FreeHostMemory(storage);
+        storage = fresh;
         size = newSize;
     }
 };
 
-std::map<Handle, std::unique_ptr<HandleBox>>& Handles() {
-    static std::map<Handle, std::unique_ptr<HandleBox>> handles;
+// Handle boxes live in the host's memory too: the handle is the address of their word.
+struct HandleBoxDeleter {
+    void operator()(HandleBox* box) const {
+        box->~HandleBox();
+        FreeHostMemory(box);
+    }
+};
+typedef std::unique_ptr<HandleBox, HandleBoxDeleter> HandleBoxPointer;
+
+std::map<Handle, HandleBoxPointer>& Handles() {
+    static std::map<Handle, HandleBoxPointer> handles;
     return handles;
 }
 
@@ -178,7 +274,7 @@ void FailNextResize(int16_t status) {
 }
 
 Handle NewHandle(const std::string& bytes, bool movable) {
-    std::unique_ptr<HandleBox> box(new HandleBox);
+    HandleBoxPointer box(new (AllocateHostMemory(sizeof(HandleBox))) HandleBox);
     box->Allocate(static_cast<uint32_t>(bytes.size()), bytes.data());
     box->movable = movable;
     box->word = movable ? nullptr : box->Block();
@@ -233,8 +329,45 @@ bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
     return true;
 }
 
+// Pages for call records: a page that ends with the record, then an inaccessible one, so a read
+// or write past what the plug-in may touch faults at once. Pairs are kept for the next record
+// (a revoked one made readable again), which spares a soak hundreds of thousands of mappings.
+namespace {
+
+std::vector<uint8_t*>& SpareRecordPages() {
+    static std::vector<uint8_t*> spare;
+    return spare;
+}
+
+uint8_t* RecordPages(size_t pageSize) {
+    std::vector<uint8_t*>& spare = SpareRecordPages();
+    if (!spare.empty()) {
+        uint8_t* pages = spare.back();
+        spare.pop_back();
+        DWORD old;
+        VirtualProtect(pages, pageSize, PAGE_READWRITE, &old);
+        return pages;
+    }
+    DWORD type = MEM_COMMIT | MEM_RESERVE;
+#if defined(__x86_64__)
+    type |= MEM_TOP_DOWN;
+#endif
+    auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * pageSize, type, PAGE_READWRITE));
+    if (pages == nullptr) {
+        std::fprintf(stderr, "host side: no pages for a call record\n");
+        std::abort();
+    }
+    DWORD old;
+    VirtualProtect(pages + pageSize, pageSize, PAGE_NOACCESS, &old);
+    return pages;
+}
+
+} // namespace
+
 CallRecord::CallRecord(HMODULE instance) {
-    std::memset(bytes_, kCanary, sizeof bytes_);
+    pages_ = RecordPages(kPageSize);
+    bytes_ = pages_ + kPageSize - offsets::kRecordSize;
+    std::memset(bytes_, kCanary, offsets::kRecordSize);
     PutWord(offsets::kInstance, reinterpret_cast<uintptr_t>(instance));
     for (const ServiceAddresses& service : kServices) {
         const void* function = serviceConvention == ServiceConvention::Cdecl
@@ -242,6 +375,15 @@ CallRecord::CallRecord(HMODULE instance) {
                                    : service.stdcallService;
         PutWord(service.offset, reinterpret_cast<uintptr_t>(function));
     }
+}
+
+CallRecord::~CallRecord() {
+    SpareRecordPages().push_back(pages_);
+}
+
+void CallRecord::Revoke() {
+    DWORD old;
+    VirtualProtect(pages_, kPageSize, PAGE_NOACCESS, &old);
 }
 
 void CallRecord::SetHostVersion(int16_t version) {

@@ -17,11 +17,10 @@ namespace hostside {
 struct RecordLayout {
     size_t hostVersion, message, idleKind, functionNumber, argumentHandle, instance, result;
     size_t resizeHandle, handleSize, prepareHandle, lockHandle, unlockHandle, lastHandleError;
-    size_t pluginReads; // the bytes the plug-in may read
-    size_t recordSize;  // the host's record, larger than what the plug-in reads
+    size_t recordSize; // the bytes the plug-in may read: the record ends at an inaccessible page
 };
-constexpr RecordLayout kLayoutI686 = {0, 9, 10, 12, 16, 20, 24, 36, 40, 48, 52, 56, 68, 72, 96};
-constexpr RecordLayout kLayoutX8664 = {0, 9, 10, 12, 16, 24, 32, 48, 56, 72, 80, 88, 104, 112, 136};
+constexpr RecordLayout kLayoutI686 = {0, 9, 10, 12, 16, 20, 24, 36, 40, 48, 52, 56, 68, 72};
+constexpr RecordLayout kLayoutX8664 = {0, 9, 10, 12, 16, 24, 32, 48, 56, 72, 80, 88, 104, 112};
 #if defined(__i386__)
 constexpr RecordLayout kLayout = kLayoutI686;
 #elif defined(__x86_64__)
@@ -117,10 +116,16 @@ enum class ServiceConvention { Stdcall, Cdecl };
 void UseServiceConvention(ServiceConvention convention);
 ServiceConvention CurrentServiceConvention();
 
-// One call record, canary-filled, with the host's services and the plug-in's instance.
+// One call record, canary-filled, with the host's services and the plug-in's instance, in pages
+// of its own (above 4 GiB on x86-64) that end where the record ends.
 class CallRecord {
   public:
     explicit CallRecord(HMODULE instance);
+    ~CallRecord();
+    CallRecord(const CallRecord&) = delete;
+    CallRecord& operator=(const CallRecord&) = delete;
+    // Makes the record inaccessible, as a host that released it after its call returned.
+    void Revoke();
     void SetHostVersion(int16_t version);
     void SetMessage(uint8_t message);
     void SetIdleKind(uint8_t kind);
@@ -132,7 +137,9 @@ class CallRecord {
   private:
     void Put32(size_t offset, uint32_t value);
     void PutWord(size_t offset, uintptr_t value);
-    alignas(sizeof(void*)) uint8_t bytes_[offsets::kRecordSize];
+    static const size_t kPageSize = 4096;
+    uint8_t* pages_;
+    uint8_t* bytes_;
 };
 
 // Calls the entry point as the host does (C convention) and returns how far the stack pointer

@@ -1,7 +1,10 @@
-// Tells whether this machine executes 32-bit x86 code natively: exits 0 when a far call from
-// this 64-bit process into the 32-bit user code segment comes back, and dies of the fault when
-// the machine gives no such segment. An emulator registered for 32-bit programs through
-// binfmt_misc cannot answer for it, since nothing here is a 32-bit program.
+// Tells whether this machine executes 32-bit x86 code natively. This 64-bit process far-calls a
+// few bytes through the 32-bit user code segment; they ask the kernel for the process id with
+// the 32-bit system call and add one, which only 32-bit mode does (in 64-bit mode the 0x40 is a
+// prefix). Exits 0 when the answer comes back right, 1 with the reason otherwise: a machine
+// without the segment faults, a kernel without 32-bit system calls answers wrong or faults.
+// Nothing here is a 32-bit program, so an emulator registered through binfmt_misc cannot answer
+// in the machine's place.
 //   gcc -O1 -o executes_i686 executes_i686.c && ./executes_i686
 #define _GNU_SOURCE
 #include <signal.h>
@@ -13,6 +16,7 @@
 
 // The 32-bit user code segment of Linux on x86-64 (__USER32_CS).
 enum { kUser32CodeSelector = 0x23 };
+enum { kPage = 4096 };
 
 static void Refused(int signal) {
     (void)signal;
@@ -21,66 +25,74 @@ static void Refused(int signal) {
     _exit(1);
 }
 
-int main(void) {
-    // Code and stack below 4 GiB: the 32-bit side sees only the low halves of addresses.
-    const size_t size = 2 * 4096;
-    uint8_t* page = mmap(NULL, size, PROT_READ | PROT_WRITE | PROT_EXEC,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+// Memory below 4 GiB: the 32-bit side sees only the low halves of addresses.
+static uint8_t* LowPage(void) {
+    void* page = mmap(NULL, kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
+                      -1, 0);
     if (page == MAP_FAILED) {
         perror("executes_i686: mmap");
-        return 2;
+        _exit(1);
     }
-    const uint32_t base = (uint32_t)(uintptr_t)page;
-    const uint32_t stackTop = base + (uint32_t)size - 16;
+    return page;
+}
 
-    // 64-bit side: keep the stack pointer in memory, switch to the low stack, far-call the
-    // 32-bit side, come back to the old stack.
-    //   push rbx; mov [rip+save], rsp; mov esp, stackTop; lcall [rip+target];
-    //   mov rsp, [rip+save]; mov eax, 42; pop rbx; ret
-    // 32-bit side: mov eax, 23; lret
-    uint8_t* code = page;
-    size_t at = 0;
-    const size_t saveAt = 0x100, targetAt = 0x108, code32At = 0x110;
-    code[at++] = 0x53; // push rbx
-    code[at++] = 0x48;
-    code[at++] = 0x89;
-    code[at++] = 0x25; // mov [rip+rel32], rsp
-    int32_t rel = (int32_t)(saveAt - (at + 4));
-    memcpy(code + at, &rel, 4);
-    at += 4;
-    code[at++] = 0xBC; // mov esp, imm32 (zero-extends)
-    memcpy(code + at, &stackTop, 4);
-    at += 4;
-    code[at++] = 0xFF;
-    code[at++] = 0x1D; // lcall [rip+rel32] (m16:32)
-    rel = (int32_t)(targetAt - (at + 4));
-    memcpy(code + at, &rel, 4);
-    at += 4;
-    code[at++] = 0x48;
-    code[at++] = 0x8B;
-    code[at++] = 0x25; // mov rsp, [rip+rel32]
-    rel = (int32_t)(saveAt - (at + 4));
-    memcpy(code + at, &rel, 4);
-    at += 4;
-    code[at++] = 0x5B; // pop rbx
-    code[at++] = 0xC3; // ret (eax holds what the 32-bit side set)
+static void Put32(uint8_t* at, uint32_t value) {
+    memcpy(at, &value, sizeof value);
+}
 
-    const uint32_t code32 = base + (uint32_t)code32At;
+// The distance from the end of a RIP-relative operand at `operand` to `target`.
+static uint32_t Relative(const uint8_t* operand, const uint8_t* target) {
+    return (uint32_t)(int32_t)(target - (operand + 4));
+}
+
+int main(void) {
+    uint8_t* code = LowPage();
+    uint8_t* data = LowPage(); // the stack of the 32-bit side, the saved stack pointer, the target
+    uint8_t* save = data;
+    uint8_t* target = data + 8;
+    const uint32_t stackTop = (uint32_t)(uintptr_t)(data + kPage - 16);
+    uint8_t* code32 = code + 0x80;
+
+    // 64-bit side: push rbx; mov [save], rsp; mov esp, stackTop; lcall [target];
+    // mov rsp, [save]; pop rbx; ret (EAX holds what the 32-bit side answered)
+    uint8_t* at = code;
+    *at++ = 0x53;
+    *at++ = 0x48, *at++ = 0x89, *at++ = 0x25;
+    Put32(at, Relative(at, save)), at += 4;
+    *at++ = 0xBC;
+    Put32(at, stackTop), at += 4;
+    *at++ = 0xFF, *at++ = 0x1D; // far call through an m16:32 pointer
+    Put32(at, Relative(at, target)), at += 4;
+    *at++ = 0x48, *at++ = 0x8B, *at++ = 0x25;
+    Put32(at, Relative(at, save)), at += 4;
+    *at++ = 0x5B;
+    *at++ = 0xC3;
+
+    // 32-bit side: mov eax, 20 (getpid); int 0x80; inc eax; nop; lret
+    const uint8_t side32[] = {0xB8, 20, 0, 0, 0, 0xCD, 0x80, 0x40, 0x90, 0xCB};
+    memcpy(code32, side32, sizeof side32);
+    Put32(target, (uint32_t)(uintptr_t)code32);
     const uint16_t selector = kUser32CodeSelector;
-    memcpy(code + targetAt, &code32, 4);
-    memcpy(code + targetAt + 4, &selector, 2);
-    code[code32At] = 0xB8; // mov eax, 23
-    const uint32_t mark = 23;
-    memcpy(code + code32At + 1, &mark, 4);
-    code[code32At + 5] = 0xCB; // lret
+    memcpy(target + 4, &selector, sizeof selector);
 
-    signal(SIGSEGV, Refused);
-    signal(SIGBUS, Refused);
-    signal(SIGILL, Refused);
-    uint32_t (*farCall)(void) = (uint32_t(*)(void))(uintptr_t)page;
+    if (mprotect(code, kPage, PROT_READ | PROT_EXEC) != 0) {
+        perror("executes_i686: mprotect");
+        return 1;
+    }
+    // The handler runs on a stack of its own: the fault comes while the small low stack is in use.
+    static uint8_t handlerStack[1 << 16];
+    const stack_t alternate = {.ss_sp = handlerStack, .ss_size = sizeof handlerStack};
+    sigaltstack(&alternate, NULL);
+    struct sigaction action = {.sa_handler = Refused, .sa_flags = SA_ONSTACK};
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGSEGV, &action, NULL);
+    sigaction(SIGBUS, &action, NULL);
+    sigaction(SIGILL, &action, NULL);
+    uint32_t (*farCall)(void) = (uint32_t(*)(void))(uintptr_t)code;
     const uint32_t answer = farCall();
-    if (answer != mark) {
-        fprintf(stderr, "executes_i686: the 32-bit side answered %u, not %u\n", answer, mark);
+    const uint32_t expected = (uint32_t)getpid() + 1;
+    if (answer != expected) {
+        fprintf(stderr, "executes_i686: the 32-bit side answered %u, not %u\n", answer, expected);
         return 1;
     }
     return 0;

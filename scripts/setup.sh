@@ -37,33 +37,19 @@ else
 fi
 
 # Whether this machine executes 32-bit x86 code natively, decided once here and written to
-# build/executes-i686 for the build and the runs. A far call from a 64-bit process into the
-# 32-bit code segment answers for the processor, which an emulator registered for 32-bit
-# programs through binfmt_misc cannot fake; a 32-bit program then answers for the kernel,
-# unless such an emulator would be the one to run it.
-i386_emulator_registered() {
-  local entry
-  for entry in /proc/sys/fs/binfmt_misc/*; do
-    [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
-      grep -q '^interpreter .*i386' "$entry" 2>/dev/null && return 0
-  done
-  return 1
-}
-
+# build/executes-i686 for the build and the runs. A 64-bit program far-calls 32-bit code that
+# makes a 32-bit system call (scripts/executes_i686.c): that answers for the processor and the
+# kernel together, and no emulator registered for 32-bit programs can answer in their place.
 executes_i686() {
-  local dir
+  local dir answer=no
   dir=$(mktemp -d /tmp/qvprinter-probe.XXXXXX)
-  local answer=no
-  if gcc -O1 -o "$dir/far_call" scripts/executes_i686.c 2>"$dir/log" &&
-    "$dir/far_call" 2>/dev/null; then
+  if ! gcc -O1 -o "$dir/executes_i686" scripts/executes_i686.c 2>"$dir/log"; then
+    say "cannot build the 32-bit probe, so taking this machine as one without 32-bit code:" >&2
+    cat "$dir/log" >&2
+  elif "$dir/executes_i686" 2>"$dir/log"; then
     answer=yes
-    if ! i386_emulator_registered; then
-      printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/exit.s"
-      if ! { as --32 -o "$dir/exit.o" "$dir/exit.s" && ld -m elf_i386 -o "$dir/exit" "$dir/exit.o" &&
-        "$dir/exit"; } 2>/dev/null; then
-        answer=no
-      fi
-    fi
+  else
+    say "probe: $(cat "$dir/log")" >&2
   fi
   rm -rf "$dir"
   echo "$answer"

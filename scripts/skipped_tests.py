@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Lists the tests that a ctest run skipped, each with its reason, from the run's JUnit file
-(ctest --output-junit). The reason is the test's own: a line "skipped: why", the message under
-GoogleTest's "Skipped" line, or unittest's "skipped 'why'".
+(ctest --output-junit), and the GoogleTest cases that skipped inside a program that passed. The
+reason is the test's own: a line "skipped: why", the message under GoogleTest's "Skipped" line,
+or unittest's "skipped 'why'".
     skipped_tests.py RESULTS.xml"""
 import re
 import sys
@@ -21,19 +22,39 @@ def reason(output):
     return "no reason given"
 
 
+def cases_skipped_inside(output):
+    """GoogleTest cases that skipped inside a program that passed: (name, reason) pairs."""
+    found, reason_of_next = [], "no reason given"
+    lines = output.splitlines()
+    for i, line in enumerate(lines):
+        if line.endswith(": Skipped") and i + 1 < len(lines) and lines[i + 1].strip():
+            reason_of_next = lines[i + 1].strip()
+        skipped = re.match(r"\[  SKIPPED \] (\S+) \(\d+ ms\)$", line)
+        if skipped:
+            found.append((skipped.group(1), reason_of_next))
+            reason_of_next = "no reason given"
+    return found
+
+
 def main():
     try:
         suite = ElementTree.parse(sys.argv[1]).getroot()
     except (OSError, ElementTree.ParseError) as error:
         print("[test] no results to list skips from: %s" % error)
         return 1
-    skipped = [case for case in suite.iter("testcase") if case.find("skipped") is not None
-               and case.get("status") != "disabled"]
-    if not skipped:
-        return 0
-    print("[test] skipped, and why:")
-    for case in skipped:
-        print("  %s: %s" % (case.get("name"), reason(case.findtext("system-out") or "")))
+    listed = []
+    for case in suite.iter("testcase"):
+        output = case.findtext("system-out") or ""
+        if case.find("skipped") is not None:
+            if case.get("status") != "disabled":
+                listed.append("%s: %s" % (case.get("name"), reason(output)))
+        else:
+            for name, why in cases_skipped_inside(output):
+                listed.append("%s, case %s: %s" % (case.get("name"), name, why))
+    if listed:
+        print("[test] skipped, and why:")
+        for line in listed:
+            print("  " + line)
     return 0
 
 

@@ -69,6 +69,19 @@ TEST(EntryPoint, LeavesItsArgumentToTheCaller) {
     CallFunction(0, "");
 }
 
+#if defined(__x86_64__)
+// The host side puts handles, blocks and records above 4 GiB, so that an address the plug-in
+// cut to 32 bits cannot pass for a whole one.
+TEST(HostSide, HandlesBlocksAndRecordsLieAbove4GiB) {
+    const hostside::Handle handle = hostside::NewHandle("text");
+    const hostside::CallRecord record(PluginModule());
+    const uintptr_t kLow = 0xFFFFFFFFu;
+    EXPECT_GT(handle, kLow);
+    EXPECT_GT(reinterpret_cast<uintptr_t>(*reinterpret_cast<char**>(handle)), kLow);
+    EXPECT_GT(reinterpret_cast<uintptr_t>(record.Bytes()), kLow);
+}
+#endif
+
 TEST(Messages, IdleShutdownAndUnknownCodesTouchNothing) {
     for (int code : {1, 2, 4, 6, 7, 100, 255}) {
         std::vector<ServiceCall> log;

@@ -5,7 +5,6 @@
 #include "harness.h"
 
 #include <cstring>
-#include <new>
 #include <string>
 
 namespace {
@@ -17,22 +16,18 @@ const char kVersionText[] = "DO-Dezevad Azuzev 2.3";
 class NestedCall {
   public:
     explicit NestedCall(uint32_t number = 0, const std::string& text = "")
-        : pages_(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
-          record_(new (pages_) hostside::CallRecord(PluginModule())),
-          result_(hostside::NewHandle("")) {
-        record_->SetFunction(number, hostside::NewHandle(text), result_);
+        : record_(PluginModule()), result_(hostside::NewHandle("")) {
+        record_.SetFunction(number, hostside::NewHandle(text), result_);
     }
-    ~NestedCall() { VirtualFree(pages_, 0, MEM_RELEASE); }
     NestedCall(const NestedCall&) = delete;
     NestedCall& operator=(const NestedCall&) = delete;
 
     // Calls the plug-in, as the host's own window code would from inside a modal loop, then
-    // releases the record.
+    // releases the record: its pages stay reserved, so no later record can take their place.
     void Run() {
         ++runs_;
-        hostside::CallEntryPoint(PluginEntry(), record_->Bytes());
-        DWORD old;
-        VirtualProtect(pages_, kPageSize, PAGE_NOACCESS, &old);
+        hostside::CallEntryPoint(PluginEntry(), record_.Bytes());
+        record_.Revoke();
     }
 
     void ExpectAnswered(const std::string& where, const std::string& answer = kVersionText) const {
@@ -41,9 +36,7 @@ class NestedCall {
     }
 
   private:
-    static const SIZE_T kPageSize = 4096;
-    void* pages_;
-    hostside::CallRecord* record_;
+    hostside::CallRecord record_;
     hostside::Handle result_;
     int runs_ = 0;
 };
