@@ -3,6 +3,7 @@
 set(QV_PLUGIN_SOURCES
   ${QV_TEXT_SOURCES}
   host/arguments.cpp
+  host/code_page.cpp
   host/dispatch.cpp
   host/error_box.cpp
   host/format_preference.cpp

@@ -90,18 +90,33 @@ if(QV_X8664)
   set_tests_properties(frame_test PROPERTIES ENVIRONMENT "GTEST_FILTER=-${QV_ENTRY_STACK_CASE}")
 endif()
 
-# The title tests again in code page 932.
-# Wine takes the ANSI code page from the Unix locale, so this run's titles are code page 932
-# text; the test fails if the process did not get that code page. The double-byte case must
-# have run and passed: a filter that matches nothing would pass in silence.
-qv_add_wine_test(host_printer_titles_cp932
-  COMMAND host_printer_test --gtest_filter=HostPrinter.Title*)
-if(QV_RUNS_WINE)
-  set_tests_properties(host_printer_titles_cp932 PROPERTIES
-    ENVIRONMENT "LC_ALL=ja_JP.UTF-8;LANG=ja_JP.UTF-8;QV_EXPECT_ACP=932"
-    PASS_REGULAR_EXPRESSION "\\[       OK \\] HostPrinter\\.TitleSearchKeepsToDoubleByteCharacters"
-    FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|\\[  SKIPPED \\]")
-endif()
+# Cases of a test program run again in a process with another ANSI code page. Wine takes the
+# code page from the Unix locale, so the texts of such a run are text of that code page; the
+# cases fail if the process did not get the code page that QV_EXPECT_ACP names. The case
+# `must_pass` must have run and passed: a filter that matches nothing would pass in silence.
+function(qv_code_page_run name program filter locale code_page must_pass)
+  qv_add_wine_test(${name} COMMAND ${program} --gtest_filter=${filter})
+  if(QV_RUNS_WINE)
+    string(REPLACE "." "\\." must_pass "${must_pass}")
+    set_tests_properties(${name} PROPERTIES
+      ENVIRONMENT "LC_ALL=${locale};LANG=${locale};QV_EXPECT_ACP=${code_page}"
+      PASS_REGULAR_EXPRESSION "\\[       OK \\] ${must_pass}"
+      FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|\\[  SKIPPED \\]")
+  endif()
+endfunction()
+
+# Code page 932: the title searches, and a "|" that is the second byte of a double-byte
+# character in the arguments of functions 1, 4 and 5.
+qv_code_page_run(host_printer_titles_cp932 host_printer_test "HostPrinter.Title*" ja_JP.UTF-8 932
+  HostPrinter.TitleSearchKeepsToDoubleByteCharacters)
+qv_code_page_run(host_printer_arguments_cp932 host_printer_test "HostPrinter.DoubleByte*"
+  ja_JP.UTF-8 932 HostPrinter.DoubleByteArgumentsStayWhole)
+qv_code_page_run(printer_default_names_cp932 printer_default_test "PrinterName.*" ja_JP.UTF-8 932
+  PrinterName.DoubleByteNameReachesTheSpoolerWhole)
+# Code page 65001 (UTF-8): Wine 8 gives it to a locale that has no ANSI code page of its own,
+# such as Hindi; the registry's Nls CodePage ACP value is not read.
+qv_code_page_run(host_printer_titles_utf8 host_printer_test "HostPrinter.Utf8*" hi_IN.UTF-8 65001
+  HostPrinter.Utf8TitleCutTakesWholeCharacters)
 
 # The bundled host's command line, with a library that lacks the entry point and one that
 # refuses start-up after showing a box. The scripts run Windows programs with the build's Wine.

@@ -2,6 +2,7 @@
 #include "arguments.h"
 
 #include "argument_scan.h"
+#include "code_page.h"
 #include "host_services.h"
 
 #include <cstring>
@@ -16,7 +17,8 @@ void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* 
     const uint32_t size = HostHandleSize(argumentHandle);
     HostPrepareHandle(argumentHandle);
     HostLockHandle(argumentHandle);
-    *length = ScanArgument(*argumentHandle, size, number, cap, destination);
+    *length = ScanArgument(*argumentHandle, size, number, cap, destination,
+                           ProcessAnsiCodePage().isLeadByte);
     HostUnlockHandle(argumentHandle);
 }
 

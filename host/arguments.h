@@ -7,7 +7,8 @@
 #include <cstdint>
 
 // Copies argument `number` (from 1) into `destination`, which holds at least `cap` bytes, and
-// reports its length (0 for a missing, empty or over-long argument). Writes no terminator.
+// reports its length (0 for a missing, empty or over-long argument). A "|" separates only where
+// a character of the ANSI code page begins. Writes no terminator.
 void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* destination,
                  int32_t* length);
 

@@ -19,9 +19,9 @@ void ShowRegistryError(LONG status) {
     ShowErrorBox(IDS_ERROR_CAPTION, status);
 }
 
-// The key is new: store the default record's length byte and characters, 17 bytes. Wine's A
-// function adds the terminator that follows them in the record, so there the value holds 18;
-// the record has that zero byte either way.
+// The key is new: store the default record's length byte and characters, 17 bytes. The
+// registry's A function adds the terminator that follows them in the record, on Windows as under
+// Wine, so the value holds 18; the record has that zero byte either way.
 void StoreDefaultRecord(HKEY key) {
     const DWORD size = static_cast<DWORD>(formatPreference.length) + 1;
     const LONG status = RegSetValueExA(key, kFormatValueName, 0, REG_SZ,

@@ -4,14 +4,27 @@
 #include <windows.h>
 
 // Creates `path` under HKEY_CURRENT_USER, with every missing key above it, or opens it if it
-// exists, for all access; a key it creates receives the class text "REG_SZ". Sets
-// `disposition` to 0 before the call, so that it stays 0 when no key could be had.
+// exists, for all access; a key it creates receives the class text "REG_SZ". Answers
+// ERROR_SUCCESS, with `key` open and `disposition` saying whether it was created or opened, only
+// when the call's status and its disposition both say so. Otherwise answers the status to show,
+// and `key` is neither to be used nor closed: nothing documents what a call that fails partway
+// leaves in it. A call that claims success without a disposition answers ERROR_CANTOPEN, the
+// key it gave closed.
 inline LONG CreateUserKey(const char* path, HKEY* key, DWORD* disposition) {
     static const char kKeyClass[] = "REG_SZ";
+    HKEY created = nullptr;
     *disposition = 0;
     // The class parameter is declared writable but is only read.
-    return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, const_cast<LPSTR>(kKeyClass),
-                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key, disposition);
+    const LONG status =
+        RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, const_cast<LPSTR>(kKeyClass),
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &created, disposition);
+    if (status != ERROR_SUCCESS) return status;
+    if (*disposition != REG_CREATED_NEW_KEY && *disposition != REG_OPENED_EXISTING_KEY) {
+        RegCloseKey(created);
+        return ERROR_CANTOPEN;
+    }
+    *key = created;
+    return ERROR_SUCCESS;
 }
 
 // Closes an open registry key when the routine that opened it returns.

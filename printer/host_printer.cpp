@@ -3,6 +3,7 @@
 #include "printer_operations.h"
 
 #include "../host/arguments.h"
+#include "../host/code_page.h"
 #include "../host/error_box.h"
 #include "../host/registry_key.h"
 #include "resource_ids.h"
@@ -18,10 +19,6 @@ namespace {
 // Arguments 1 (the printer) and 2 (the host version) are each at most this long.
 const uint32_t kArgumentCap = 200;
 const char kPrinterValueName[] = "Printer";
-
-bool IsAnsiLeadByte(unsigned char byte) {
-    return IsDBCSLeadByte(byte) != FALSE;
-}
 
 // Returns storage from VirtualAlloc as soon as the routine that asked for it is done.
 class VirtualBlock {
@@ -55,12 +52,34 @@ bool ReadActiveWindowTitle(std::string* title) {
     return true;
 }
 
+// Composes the preferences key path and answers ERROR_SUCCESS, or the status Windows answers
+// for a path it refuses. Such a path is not asked for, so that Wine, which would take it, ends
+// as Windows does. A cut path would name some other key.
+LONG ComposeUsableKeyPath(const std::string& product, const char* version, LeadByteTest isLeadByte,
+                          char (&path)[kKeyPathBufferSize]) {
+    if (!ComposePreferencesKeyPath(product.c_str(), version, path))
+        return ERROR_FILENAME_EXCED_RANGE;
+    switch (FindKeyPathFault(path, isLeadByte)) {
+    case KeyPathFault::kEmptyLevel:
+        // What Windows answers for a path that begins with an empty level.
+        return ERROR_BAD_PATHNAME;
+    case KeyPathFault::kTooManyLevels:
+        // Windows refuses more levels than it creates in one call as a name too long.
+        return ERROR_FILENAME_EXCED_RANGE;
+    case KeyPathFault::kNone:
+        break;
+    }
+    return ERROR_SUCCESS;
+}
+
 void WritePrinterPreference(const char* path, const char* printer) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    // Only the disposition tells whether the key is open.
-    CreateUserKey(path, &key, &disposition);
-    if (disposition != REG_CREATED_NEW_KEY && disposition != REG_OPENED_EXISTING_KEY) return;
+    const LONG createStatus = CreateUserKey(path, &key, &disposition);
+    if (createStatus != ERROR_SUCCESS) {
+        ShowErrorBox(IDS_ERROR_CAPTION, createStatus);
+        return;
+    }
     const OpenKey keyCloser(key);
 
     // The terminating zero is stored with the text.
@@ -75,18 +94,20 @@ void WritePrinterPreference(const char* path, const char* printer) {
 void SetHostPrinter(HostHandle argumentHandle, HostHandle /*resultHandle*/) {
     std::string title;
     if (!ReadActiveWindowTitle(&title)) return;
-    const std::string product = ProductNameFromTitle(title, IsAnsiLeadByte);
+    const AnsiCodePage codePage = ProcessAnsiCodePage();
+    const std::string product = ProductNameFromTitle(title, codePage);
 
     char printer[kArgumentCap + 1];
     char version[kArgumentCap + 1];
     GetTextArgument(argumentHandle, 1, printer);
     GetTextArgument(argumentHandle, 2, version);
 
-    // A cut path would name some other key: refuse it where the user sees it, since a
+    // Every way the key cannot be had ends in the error box, like a failed write, since a
     // script's request must not vanish without trace.
     char path[kKeyPathBufferSize];
-    if (!ComposePreferencesKeyPath(product.c_str(), version, path)) {
-        ShowErrorBox(IDS_ERROR_CAPTION, ERROR_FILENAME_EXCED_RANGE);
+    const LONG pathStatus = ComposeUsableKeyPath(product, version, codePage.isLeadByte, path);
+    if (pathStatus != ERROR_SUCCESS) {
+        ShowErrorBox(IDS_ERROR_CAPTION, pathStatus);
         return;
     }
     WritePrinterPreference(path, printer);

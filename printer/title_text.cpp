@@ -52,20 +52,47 @@ std::string ReplaceEvery(const std::string& text, const char* from, const char* 
     return replaced;
 }
 
+// How many bytes a UTF-8 character that opens with `byte` takes, or 0 when no well-formed one
+// opens with it.
+size_t Utf8SequenceLength(unsigned char byte) {
+    if (byte >= 0xC2 && byte <= 0xDF) return 2;
+    if (byte >= 0xE0 && byte <= 0xEF) return 3;
+    if (byte >= 0xF0 && byte <= 0xF4) return 4;
+    return 0;
+}
+
+// Where the UTF-8 character that ends just before `end` (above 0) begins: at the byte that opens
+// it, when the continuation bytes (10xxxxxx) before `end` complete a character opened there;
+// otherwise the last byte stands alone, as the byte of a broken sequence does.
+size_t Utf8CharacterStart(const std::string& text, size_t end) {
+    size_t start = end - 1;
+    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+        --start;
+    const size_t length = end - start;
+    if (length > 1 && Utf8SequenceLength(static_cast<unsigned char>(text[start])) == length)
+        return start;
+    return end - 1;
+}
+
 } // namespace
 
-std::string ProductNameFromTitle(const std::string& title, LeadByteTest isLeadByte) {
+std::string ProductNameFromTitle(const std::string& title, const AnsiCodePage& codePage) {
     // A document window's title reads "<product> - [<file>]": the character before the
-    // bracket (normally a blank) goes with it, both bytes of it when it is a double-byte one,
-    // since a lone lead byte would join the key path's next backslash into one character. A "- ["
-    // within the first three bytes cannot follow a product name.
+    // bracket (normally a blank) goes with it, all its bytes: a lone lead byte would join the
+    // key path's next backslash into one character, and a part of a UTF-8 character would
+    // reach the key name as a broken sequence. A "- [" within the first three bytes cannot
+    // follow a product name. UTF-8 has no ASCII byte inside a character, so its searches need
+    // no lead bytes.
     size_t previous = 0;
-    const size_t bracket = FindOnCharacterBoundary(title, 0, "- [", isLeadByte, &previous);
+    const size_t bracket = FindOnCharacterBoundary(title, 0, "- [", codePage.isLeadByte, &previous);
     std::string product = title;
-    if (bracket != std::string::npos && bracket > 2) product.resize(previous);
+    if (bracket != std::string::npos && bracket > 2) {
+        if (codePage.utf8) previous = Utf8CharacterStart(title, bracket);
+        product.resize(previous);
+    }
 
-    product = ReplaceEvery(product, "Developer", "Pro", isLeadByte);
-    return ReplaceEvery(product, " Advanced", "", isLeadByte);
+    product = ReplaceEvery(product, "Developer", "Pro", codePage.isLeadByte);
+    return ReplaceEvery(product, " Advanced", "", codePage.isLeadByte);
 }
 
 bool ComposePreferencesKeyPath(const char* product, const char* version,
@@ -91,4 +118,24 @@ bool ComposePreferencesKeyPath(const char* product, const char* version,
     end += versionLength;
     std::memcpy(end, kPreferencesLeaf, leafLength + 1);
     return true;
+}
+
+KeyPathFault FindKeyPathFault(const char* path, LeadByteTest isLeadByte) {
+    unsigned levels = 1;
+    bool levelEmpty = true;
+    for (const char* at = path; *at != '\0'; ++at) {
+        if (isLeadByte(static_cast<unsigned char>(*at)) && at[1] != '\0') {
+            ++at;
+            levelEmpty = false;
+        } else if (*at != '\\') {
+            levelEmpty = false;
+        } else if (levelEmpty) {
+            return KeyPathFault::kEmptyLevel;
+        } else {
+            ++levels;
+            levelEmpty = true;
+        }
+    }
+    if (levelEmpty) return KeyPathFault::kEmptyLevel;
+    return levels > kMostKeyLevels ? KeyPathFault::kTooManyLevels : KeyPathFault::kNone;
 }

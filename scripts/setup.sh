@@ -71,11 +71,14 @@ else
   say "this machine cannot execute 32-bit x86 code: 32-bit Wine is not installed"
 fi
 
-# Code page 932 tests need a Japanese UTF-8 locale for the wine process.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
-  say "generating the ja_JP.UTF-8 locale"
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
-fi
+# The code page tests take the Wine process's ANSI code page from its locale: Japanese gives
+# code page 932, and Hindi, which has no ANSI code page of its own, gives 65001 (UTF-8).
+for code_page_locale in ja_JP hi_IN; do
+  if ! locale -a 2>/dev/null | grep -qi "^$code_page_locale.utf8\$"; then
+    say "generating the $code_page_locale.UTF-8 locale"
+    localedef -i $code_page_locale -f UTF-8 $code_page_locale.UTF-8
+  fi
+done
 
 # CUPS: start the scheduler if it is not answering, then add the test printers.
 if ! lpstat -r 2>/dev/null | grep -q 'is running'; then

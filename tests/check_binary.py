@@ -21,7 +21,7 @@ XP_IMPORTS = {
                   "SetTextColor"},
     "kernel32.dll": {
         "CloseHandle", "CreateSemaphoreW", "DeleteCriticalSection", "EnterCriticalSection",
-        "FreeLibrary", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId",
+        "FreeLibrary", "GetACP", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId",
         "GetLastError", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
         "GetSystemTimeAsFileTime", "GetTickCount", "GlobalAlloc", "GlobalFree", "GlobalLock",
         "GlobalSize", "GlobalUnlock", "InitializeCriticalSection", "IsDBCSLeadByte",

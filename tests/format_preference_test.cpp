@@ -161,6 +161,14 @@ TEST_F(FormatRecordStartup, EachFailureShowsItsStatus) {
     }
 }
 
+// A create that claims success without saying whether it created or opened the key is not
+// trusted: the key is closed, the box shows 1011 and the default record is used.
+TEST_F(FormatRecordStartup, KeyHadWithoutADispositionIsShown) {
+    calls.createReportsNoDisposition = true;
+    EXPECT_EQ(std::vector<std::string>{"error 1011"}, StartAndReadBoxes());
+    EXPECT_EQ(0, calls.writes);
+}
+
 TEST_F(FormatRecordStartup, ValueThatWasNeverWrittenIsNotRecreated) {
     calls.failWrite = ERROR_ACCESS_DENIED;
     EXPECT_EQ(std::vector<std::string>{"error 5"}, StartAndReadBoxes());

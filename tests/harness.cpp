@@ -3,6 +3,7 @@
 
 #include <winspool.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -28,6 +29,15 @@ std::string ProgramFolder() {
     GetModuleFileNameA(nullptr, path, sizeof path);
     std::string folder = path;
     return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
+bool RunsInAnsiCodePage(UINT codePage) {
+    const char* expected = std::getenv("QV_EXPECT_ACP");
+    if (expected != nullptr) {
+        EXPECT_EQ(static_cast<UINT>(std::atoi(expected)), GetACP())
+            << "this run was meant to have ANSI code page " << expected;
+    }
+    return GetACP() == codePage;
 }
 
 HMODULE PluginModule() {

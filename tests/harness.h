@@ -82,3 +82,8 @@ class SavedPrinterDefaults {
 
 // Where the test program lives, with a trailing backslash.
 std::string ProgramFolder();
+
+// Whether this process has ANSI code page `codePage`. Wine takes the code page from the Unix
+// locale, so a run meant for one names it in QV_EXPECT_ACP, and a process that did not get the
+// code page it names fails the calling test.
+bool RunsInAnsiCodePage(UINT codePage);

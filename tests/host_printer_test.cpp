@@ -1,10 +1,10 @@
 // "VEZederar-SetPrinter" through the entry point, against Wine's real registry: the key that
-// the active window's title and the version text name, the stored bytes, the error box, and
-// every opened key closed.
+// the active window's title and the version text name, the stored bytes, the key paths that are
+// never asked for, the error box, and every opened key closed.
 #include "harness.h"
 #include "registry_helpers.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,7 +17,8 @@ std::string PreferencesPath(const std::string& product, const std::string& versi
     return "Software\\FileMaker\\" + product + "\\" + version + "\\Preferences";
 }
 
-// Wine's registry skips an empty level of a key path: "A\\B" names the key "A\B".
+// Wine's registry skips an empty level of a key path: "A\\B" names the key "A\B". The plug-in
+// never asks for such a path; where one was asked for all the same, this is where to clean up.
 std::string PathAsWineStoresIt(std::string path) {
     for (size_t at; (at = path.find("\\\\")) != std::string::npos;)
         path.erase(at, 1);
@@ -128,12 +129,8 @@ TEST_F(HostPrinter, TitleNamesTheProductKey) {
 // spell "Developer" from the second byte of a character on are no "Developer", and the cut takes
 // whole characters.
 TEST_F(HostPrinter, TitleSearchKeepsToDoubleByteCharacters) {
-    const char* expected = std::getenv("QV_EXPECT_ACP");
-    if (expected != nullptr) {
-        ASSERT_EQ(static_cast<UINT>(std::atoi(expected)), GetACP())
-            << "this run was meant to have ANSI code page " << expected;
-    }
-    if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
+    if (!RunsInAnsiCodePage(932))
+        GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
 
     const std::vector<TitleCase> cases = {
         {"\x83"
@@ -155,6 +152,55 @@ TEST_F(HostPrinter, TitleSearchKeepsToDoubleByteCharacters) {
         {"\x82\x60\x82\x61- [x]", "\x82\x60"},
     };
     ExpectTitlesNameKeys(cases);
+}
+
+// With UTF-8 as the ANSI code page the character before "- [" goes with all its bytes: a part of
+// it left in the key name is a broken sequence, which the registry turns into U+FFFD.
+TEST_F(HostPrinter, Utf8TitleCutTakesWholeCharacters) {
+    if (!RunsInAnsiCodePage(CP_UTF8))
+        GTEST_SKIP() << "needs ANSI code page 65001 (UTF-8); this process has " << GetACP();
+
+    const std::vector<TitleCase> cases = {
+        // An ideographic space (3 bytes), an accented letter (2) and a printer symbol (4).
+        {"FileMaker Pro\xE3\x80\x80- [Customers]", "FileMaker Pro"},
+        {"Caf\xC3\xA9- [x]", "Caf"},
+        {"AB\xF0\x9F\x96\xA8- [x]", "AB"},
+        // Before a blank the non-ASCII name stays whole.
+        {"\xE3\x83\xAC\xE3\x83\x9D\xE3\x83\xBC\xE3\x83\x88 - [x]",
+         "\xE3\x83\xAC\xE3\x83\x9D\xE3\x83\xBC\xE3\x83\x88"},
+    };
+    ExpectTitlesNameKeys(cases);
+}
+
+// In code page 932 the second byte of "ポ" (0x83 0x7C) and of the full-width minus (0x81 0x7C)
+// is the byte of "|": no separator, so the printer text is stored whole. A "|" after a whole
+// character still separates.
+TEST_F(HostPrinter, DoubleByteArgumentsStayWhole) {
+    if (!RunsInAnsiCodePage(932))
+        GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
+
+    const std::string report = "\x83\x8C\x83\x7C\x81\x5B\x83\x67"; // "レポート"
+    const struct {
+        std::string text;
+        std::string printer;
+    } cases[] = {
+        {report + "|7.0", report},
+        {"A\x81\x7C"
+         "B|7.0",
+         "A\x81\x7C"
+         "B"},
+        {"\x83\x7C|7.0", "\x83\x7C"},
+    };
+    const std::string path = PreferencesPath("FileMaker Pro", "7.0");
+    const RegistryScope scope(path);
+    const ActiveWindow window("FileMaker Pro - [Contacts]");
+    for (const auto& c : cases) {
+        calls.createPaths.clear();
+        Call(c.text);
+        EXPECT_EQ(path, LastCreatePath()) << "argument text " << c.text;
+        EXPECT_EQ(c.printer + '\0', ReadValue(path, "Printer").bytes) << "argument text " << c.text;
+    }
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
 }
 
 TEST_F(HostPrinter, StoresThePrinterTextAndItsZeroByte) {
@@ -188,8 +234,6 @@ TEST_F(HostPrinter, ArgumentsAtTheCapAndWithZeroBytes) {
         // Not shorter than the cap with more text behind it: argument 1 comes back empty.
         {cap + "|7.0", std::string(1, '\0'), "7.0"},
         {"P|" + versionAtCap, std::string("P\0", 2), versionAtCap},
-        {"P|" + versionAtCap + "v", std::string("P\0", 2), ""},
-        {"P", std::string("P\0", 2), ""},
         {std::string("PR\0N|7.0\0tail", 13), std::string("PR\0", 3), "7.0"},
         // Each "\" of the version text makes the key one level deeper.
         {"P|7.0\\a\\b", std::string("P\0", 2), "7.0\\a\\b"},
@@ -202,20 +246,79 @@ TEST_F(HostPrinter, ArgumentsAtTheCapAndWithZeroBytes) {
         const std::string shown =
             c.text.substr(0, 20) + "... (" + std::to_string(c.text.size()) + " bytes)";
         EXPECT_EQ(path, LastCreatePath()) << "argument text " << shown;
-        EXPECT_EQ(c.printer, ReadValue(PathAsWineStoresIt(path), "Printer").bytes)
-            << "argument text " << shown;
+        EXPECT_EQ(c.printer, ReadValue(path, "Printer").bytes) << "argument text " << shown;
     }
     EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
 }
 
-TEST_F(HostPrinter, WithoutAnActiveWindowTheProductIsEmpty) {
+// Windows refuses a key path with an empty level, where Wine skips the level and writes one
+// level up, under a key no host reads; so the path is not asked for, and the box says why, with
+// the status Windows gives for a path that begins with an empty level.
+TEST_F(HostPrinter, WithoutAnActiveWindowNothingIsAskedAndTheBoxSaysSo) {
     if (GetActiveWindow() != nullptr) GTEST_SKIP() << "a window of the test program is active";
-    const std::string path = PreferencesPath("", "7.0");
-    const RegistryScope scope(path);
+    const RegistryScope scope(PreferencesPath("", "7.0"));
     Call("PDF|7.0");
-    EXPECT_EQ("Software\\FileMaker\\\\7.0\\Preferences", LastCreatePath());
-    EXPECT_EQ(std::string("PDF\0", 4), ReadValue(PathAsWineStoresIt(path), "Printer").bytes);
-    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+    EXPECT_TRUE(calls.createPaths.empty()) << "asked for " << LastCreatePath();
+    ASSERT_EQ(1u, boxes_.Boxes().size());
+    EXPECT_EQ(kErrorCaption, boxes_.Boxes()[0].caption);
+    EXPECT_EQ("error 161", boxes_.Boxes()[0].text);
+    EXPECT_FALSE(KeyExists("Software\\FileMaker\\7.0"));
+}
+
+// Every path Windows would refuse, whichever part makes it so: an empty level (a missing or
+// empty version, a backslash at either end of the version or the product, or two together) and
+// more than 32 levels, which Windows does not create in one call. None is asked for, nothing is
+// written, and the box shows the status: 161 for the empty level, 206 for the depth, as for a
+// path that is too long. A version of 28 levels makes a path of exactly 32 and is written.
+TEST_F(HostPrinter, PathsWindowsWouldRefuseAreShownAndNotAsked) {
+    std::string levels28 = "v";
+    for (int level = 2; level <= 28; ++level)
+        levels28 += "\\v";
+    const struct {
+        std::string title;
+        std::string text;
+        std::string version; // as the path would hold it
+        const char* box;     // null: written
+    } cases[] = {
+        {"FileMaker Pro - [Contacts]", "P", "", "error 161"},
+        {"FileMaker Pro - [Contacts]", "P|", "", "error 161"},
+        {"FileMaker Pro - [Contacts]", "P|" + std::string(201, 'v'), "", "error 161"},
+        {"FileMaker Pro - [Contacts]", "P|\\7.0", "\\7.0", "error 161"},
+        {"FileMaker Pro - [Contacts]", "P|7.0\\", "7.0\\", "error 161"},
+        {"FileMaker Pro - [Contacts]", "P|7.0\\\\a", "7.0\\\\a", "error 161"},
+        {"FileMaker Pro\\ - [Contacts]", "P|7.0", "7.0", "error 161"},
+        {"\\FileMaker Pro - [Contacts]", "P|7.0", "7.0", "error 161"},
+        {"", "P|7.0", "7.0", "error 161"},
+        {"FileMaker Pro - [Contacts]", "P|" + levels28, levels28, nullptr},
+        {"FileMaker Pro - [Contacts]", "P|" + levels28 + "\\v", levels28 + "\\v", "error 206"},
+    };
+    for (const auto& c : cases) {
+        const std::string product =
+            c.title.substr(0, std::min(c.title.size(), c.title.find(" - [")));
+        const std::string path = PreferencesPath(product, c.version);
+        const std::string where =
+            "title \"" + c.title + "\" argument text \"" + c.text.substr(0, 40) + "\"";
+        const RegistryScope scope(path);
+        calls.createPaths.clear();
+        const size_t boxesBefore = boxes_.Boxes().size();
+        {
+            const ActiveWindow window(c.title);
+            Call(c.text);
+        }
+        if (c.box == nullptr) {
+            EXPECT_EQ(path, LastCreatePath()) << where;
+            EXPECT_EQ(std::string("P\0", 2), ReadValue(path, "Printer").bytes) << where;
+            EXPECT_EQ(boxesBefore, boxes_.Boxes().size()) << where;
+            continue;
+        }
+        EXPECT_TRUE(calls.createPaths.empty()) << where << ": asked for " << LastCreatePath();
+        EXPECT_EQ(boxesBefore + 1, boxes_.Boxes().size()) << where;
+        if (boxes_.Boxes().size() != boxesBefore + 1) continue;
+        EXPECT_EQ(kErrorCaption, boxes_.Boxes().back().caption) << where;
+        EXPECT_EQ(c.box, boxes_.Boxes().back().text) << where;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(PathAsWineStoresIt(path), "Printer").status)
+            << where;
+    }
 }
 
 TEST_F(HostPrinter, PathOver255CharactersIsShownAndCreatesNothing) {
@@ -265,13 +368,57 @@ TEST_F(HostPrinter, FailedWriteIsShownWithItsStatusAndTheKeyClosed) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(path, "Printer").status);
 }
 
-TEST_F(HostPrinter, KeyThatCannotBeOpenedIsPassedOverInSilence) {
-    const ActiveWindow window("FileMaker Pro - [Contacts]");
-    calls.failCreate = ERROR_ACCESS_DENIED;
-    Call("PDF|7.0");
-    EXPECT_EQ(1u, calls.createPaths.size());
-    EXPECT_EQ(0, calls.writes);
-    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
+// A key that cannot be had is shown with its status, like a failed write, so that a script's
+// request never vanishes without trace. Only the status says whether the key is open: a
+// failed create may leave anything in the key and the disposition, and a create that claims
+// success without saying whether it created or opened the key is not trusted either.
+TEST_F(HostPrinter, KeyThatCannotBeHadIsShownWithItsStatus) {
+    const char kLeftBehindRoot[] = "Software\\QV_Printer7 tests";
+    const std::string leftBehindPath = std::string(kLeftBehindRoot) + "\\left by a failed create";
+    HKEY leftBehind = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, leftBehindPath.c_str(), 0, nullptr,
+                                             0, KEY_ALL_ACCESS, nullptr, &leftBehind, nullptr));
+    const std::string path = PreferencesPath("FileMaker Pro", "7.0");
+    const RegistryScope scope(path);
+
+    const struct {
+        const char* situation;
+        LONG failCreate;
+        HKEY keyLeft;
+        DWORD dispositionLeft;
+        bool noDisposition;
+        const char* box;
+    } cases[] = {
+        {"refused", ERROR_ACCESS_DENIED, nullptr, 0, false, "error 5"},
+        {"refused, leaving an open key and a disposition", ERROR_ACCESS_DENIED, leftBehind,
+         REG_CREATED_NEW_KEY, false, "error 5"},
+        {"created without a disposition", ERROR_SUCCESS, nullptr, 0, true, "error 1011"},
+    };
+    for (const auto& c : cases) {
+        calls.createPaths.clear();
+        calls.writes = 0;
+        calls.failCreate = c.failCreate;
+        calls.keyLeftByFailedCreate = c.keyLeft;
+        calls.dispositionLeftByFailedCreate = c.dispositionLeft;
+        calls.createReportsNoDisposition = c.noDisposition;
+        const size_t boxesBefore = boxes_.Boxes().size();
+        {
+            // Made for each call: the box of the one before took the activation.
+            const ActiveWindow window("FileMaker Pro - [Contacts]");
+            Call("PDF|7.0");
+        }
+        EXPECT_EQ(1u, calls.createPaths.size()) << c.situation;
+        EXPECT_EQ(0, calls.writes) << c.situation;
+        EXPECT_EQ(boxesBefore + 1, boxes_.Boxes().size()) << c.situation;
+        if (boxes_.Boxes().size() != boxesBefore + 1) continue;
+        EXPECT_EQ(kErrorCaption, boxes_.Boxes().back().caption) << c.situation;
+        EXPECT_EQ(c.box, boxes_.Boxes().back().text) << c.situation;
+    }
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(path, "Printer").status);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(leftBehindPath, "Printer").status)
+        << "written to a key the failed create left behind";
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(leftBehind)) << "the plug-in closed a key it never had";
+    RegDeleteTreeA(HKEY_CURRENT_USER, kLeftBehindRoot);
 }
 
 // The title's storage, counted and failed at the plug-in's import of VirtualAlloc.

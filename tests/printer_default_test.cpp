@@ -724,4 +724,24 @@ TEST_F(PrinterDefaults, ShortStoredDevmodeGivesTheDriverRoomForItsWholeDevmode) 
     ExpectAllReleased("short stored DEVMODE");
 }
 
+// In code page 932 "ポ" is 0x83 0x7C, and its second byte is no separator: a printer whose name
+// holds it reaches the spooler whole. No such printer exists here, so the answer is "not found";
+// what counts is the name the spooler was asked for.
+TEST(PrinterName, DoubleByteNameReachesTheSpoolerWhole) {
+    if (!RunsInAnsiCodePage(932))
+        GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
+
+    const std::string name = "\x83\x8C\x83\x7C\x81\x5B\x83\x67 PDF"; // "レポート PDF"
+    for (const uint32_t function : {4u, 5u}) {
+        const std::string where = "function " + std::to_string(function);
+        SpoolerSpy spy;
+        const CallOutcome outcome = CallFunction(function, name + "|2");
+        EXPECT_EQ(kNotFound, outcome.result) << where;
+        ASSERT_EQ(1u, seen.openRequests.size()) << where;
+        EXPECT_TRUE(seen.openRequests[0].named) << where;
+        EXPECT_EQ(name, seen.openRequests[0].name) << where;
+        ExpectAllReleased(where);
+    }
+}
+
 } // namespace

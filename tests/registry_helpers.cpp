@@ -73,10 +73,19 @@ LONG WINAPI CreateKeyRecorded(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyC
                               REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
                               LPDWORD disposition) {
     registryCalls.createPaths.push_back(path);
-    if (registryCalls.failCreate != ERROR_SUCCESS) return registryCalls.failCreate;
+    if (registryCalls.failCreate != ERROR_SUCCESS) {
+        if (registryCalls.keyLeftByFailedCreate != nullptr)
+            *key = registryCalls.keyLeftByFailedCreate;
+        if (registryCalls.dispositionLeftByFailedCreate != 0 && disposition != nullptr)
+            *disposition = registryCalls.dispositionLeftByFailedCreate;
+        return registryCalls.failCreate;
+    }
     const LONG status = originalCreateKey(root, path, reserved, keyClass, options, access, security,
                                           key, disposition);
     if (status == ERROR_SUCCESS) registryCalls.openKeys.insert(*key);
+    if (status == ERROR_SUCCESS && registryCalls.createReportsNoDisposition &&
+        disposition != nullptr)
+        *disposition = 0;
     return status;
 }
 

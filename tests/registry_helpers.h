@@ -38,6 +38,11 @@ struct RegistryCalls {
     int strayCloses = 0;
     int writes = 0;
     LONG failCreate = ERROR_SUCCESS;
+    // What a failed create leaves in its out-parameters: nothing documents what a call that
+    // fails partway leaves there, so a test may leave anything.
+    HKEY keyLeftByFailedCreate = nullptr;
+    DWORD dispositionLeftByFailedCreate = 0;
+    bool createReportsNoDisposition = false; // a create that succeeds leaves the disposition 0
     LONG failWrite = ERROR_SUCCESS;
     LONG failRead = ERROR_SUCCESS; // the read of the data, not the size query before it
     std::string writtenName;       // the last write's

@@ -74,9 +74,15 @@ TEST_F(Arguments, SeparatorAndCapRules) {
     }
 }
 
-TEST_F(Arguments, ZeroBytesAndDoubleByteSeparatorsAreJustBytes) {
+TEST_F(Arguments, ZeroBytesAreJustBytes) {
     EXPECT_EQ(std::string("a\0b", 3), Argument(std::string("a\0b|c", 5), 1));
-    // 0x83 0x7C is one character in code page 932, yet its second byte still separates.
+}
+
+// The scan follows the process's ANSI code page. In a single-byte one 0x83 is a character of its
+// own and the "|" after it separates; in code page 932 the two make "ポ", which the functions'
+// own tests run there.
+TEST_F(Arguments, EveryBarSeparatesInASingleByteCodePage) {
+    if (IsDBCSLeadByte(0x83)) GTEST_SKIP() << "0x83 is a lead byte in code page " << GetACP();
     EXPECT_EQ("\x83", Argument("\x83|x", 1));
     EXPECT_EQ("x", Argument("\x83|x", 2));
 }

@@ -1,5 +1,5 @@
 // The product name taken from a window title and the preferences key path, with a single-byte
-// code page and with one whose lead bytes are those of code page 932.
+// code page, with one whose lead bytes are those of code page 932, and with UTF-8.
 #include "title_text.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +17,11 @@ bool NoLeadBytes(unsigned char) {
 bool Cp932LeadBytes(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
+
+const AnsiCodePage kSingleByte = {NoLeadBytes, false};
+const AnsiCodePage kCp932 = {Cp932LeadBytes, false};
+// Code page 65001: IsDBCSLeadByte answers no for every byte.
+const AnsiCodePage kUtf8 = {NoLeadBytes, true};
 
 struct TitleCase {
     const char* title;
@@ -50,7 +55,7 @@ TEST(ProductName, CutAndReplacementsInASingleByteCodePage) {
         {"Developer - [", "Pro"},
     };
     for (const TitleCase& c : cases) {
-        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, NoLeadBytes))
+        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, kSingleByte))
             << "title \"" << c.title << "\"";
     }
 }
@@ -88,14 +93,43 @@ TEST(ProductName, SearchesBeginOnlyOnCharacterBoundaries) {
         {"\x83", "\x83"},
     };
     for (const TitleCase& c : cases) {
-        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, Cp932LeadBytes))
+        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, kCp932))
             << "title \"" << c.title << "\"";
     }
     // The same bytes in a single-byte code page are all characters of their own.
     EXPECT_EQ("\x83Pro", ProductNameFromTitle("\x83"
                                               "Developer",
-                                              NoLeadBytes));
-    EXPECT_EQ("AB\x83", ProductNameFromTitle("AB\x83\x40- [x]", NoLeadBytes));
+                                              kSingleByte));
+    EXPECT_EQ("AB\x83", ProductNameFromTitle("AB\x83\x40- [x]", kSingleByte));
+}
+
+// With UTF-8 as the ANSI code page the character before "- [" goes with all its bytes; a part
+// of it left behind would reach the key name as a broken sequence.
+TEST(ProductName, Utf8CutTakesTheWholeCharacter) {
+    const TitleCase cases[] = {
+        // An ideographic space (3 bytes), an accented letter (2) and a printer symbol (4).
+        {"FileMaker Pro\xE3\x80\x80- [Customers]", "FileMaker Pro"},
+        {"Caf\xC3\xA9- [x]", "Caf"},
+        {"AB\xF0\x9F\x96\xA8- [x]", "AB"},
+        {"\xE2\x82\xAC- [x]", ""},
+        // The "- [" at byte 2 keeps the whole title, whatever the characters.
+        {"\xC3\xA9- [x]", "\xC3\xA9- [x]"},
+        // A broken sequence loses only its last byte, as in a single-byte code page.
+        {"ABC\x80- [x]", "ABC"},
+        {"AB\xE3\x80- [x]", "AB\xE3"},
+        {"A\x80\x80\x80\x80- [x]", "A\x80\x80\x80"},
+        {"A\xC0\x80- [x]", "A\xC0"},
+        // The searches need nothing more: no UTF-8 character holds an ASCII byte.
+        {"\xC3\xA9"
+         "Developer Advanced - [x]",
+         "\xC3\xA9"
+         "Pro"},
+    };
+    for (const TitleCase& c : cases) {
+        EXPECT_EQ(c.product, ProductNameFromTitle(c.title, kUtf8)) << "title \"" << c.title << "\"";
+    }
+    // The same bytes in a single-byte code page lose one byte.
+    EXPECT_EQ("Caf\xC3", ProductNameFromTitle("Caf\xC3\xA9- [x]", kSingleByte));
 }
 
 TEST(ProductName, LongTitlesOfEveryByte) {
@@ -105,11 +139,12 @@ TEST(ProductName, LongTitlesOfEveryByte) {
     std::string title;
     for (int i = 0; i < 40; ++i)
         title += everyByte;
-    EXPECT_EQ(title, ProductNameFromTitle(title, NoLeadBytes));
-    EXPECT_EQ(title, ProductNameFromTitle(title, Cp932LeadBytes));
+    EXPECT_EQ(title, ProductNameFromTitle(title, kSingleByte));
+    EXPECT_EQ(title, ProductNameFromTitle(title, kCp932));
+    EXPECT_EQ(title, ProductNameFromTitle(title, kUtf8));
 
     const std::string longName(10000, 'x');
-    EXPECT_EQ(longName, ProductNameFromTitle(longName + " - [" + longName + "]", NoLeadBytes));
+    EXPECT_EQ(longName, ProductNameFromTitle(longName + " - [" + longName + "]", kSingleByte));
 }
 
 TEST(KeyPath, ComposedFromProductAndVersion) {
@@ -120,6 +155,47 @@ TEST(KeyPath, ComposedFromProductAndVersion) {
     EXPECT_STREQ("Software\\FileMaker\\\\7.0\\sub\\Preferences", path);
     ASSERT_TRUE(ComposePreferencesKeyPath("", "", path));
     EXPECT_STREQ("Software\\FileMaker\\\\\\Preferences", path);
+}
+
+// "A" and then `count` - 1 more levels "\A".
+std::string Levels(int count) {
+    std::string path = "A";
+    for (int level = 1; level < count; ++level)
+        path += "\\A";
+    return path;
+}
+
+TEST(KeyPath, EmptyLevelsAndMoreThan32LevelsAreFaults) {
+    const struct {
+        std::string path;
+        LeadByteTest isLead;
+        KeyPathFault fault;
+    } cases[] = {
+        {"Software\\FileMaker\\FileMaker Pro\\7.0\\Preferences", NoLeadBytes, KeyPathFault::kNone},
+        {"Software\\FileMaker\\\\7.0\\Preferences", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"Software\\FileMaker\\FileMaker Pro\\\\Preferences", NoLeadBytes,
+         KeyPathFault::kEmptyLevel},
+        {"\\Software", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"Software\\", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"\\", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {Levels(32), NoLeadBytes, KeyPathFault::kNone},
+        {Levels(33), NoLeadBytes, KeyPathFault::kTooManyLevels},
+        {Levels(33) + "\\", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"\\" + Levels(40), NoLeadBytes, KeyPathFault::kEmptyLevel},
+        // In code page 932 "ソ" is 0x83 0x5C: its second byte separates no levels.
+        {"Software\\\x83\\\\7.0", Cp932LeadBytes, KeyPathFault::kNone},
+        {"Software\\\x83\\\\7.0", NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"Software\\\x83\\", Cp932LeadBytes, KeyPathFault::kNone},
+        {"Software\\\x83", Cp932LeadBytes, KeyPathFault::kNone},
+        {Levels(32) + "\x83\\A", Cp932LeadBytes, KeyPathFault::kNone},
+        {Levels(32) + "\x83\\A", NoLeadBytes, KeyPathFault::kTooManyLevels},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(static_cast<int>(c.fault),
+                  static_cast<int>(FindKeyPathFault(c.path.c_str(), c.isLead)))
+            << "path \"" << c.path << "\"" << (c.isLead == NoLeadBytes ? "" : " in code page 932");
+    }
 }
 
 TEST(KeyPath, RefusesAnythingOver255Characters) {
