@@ -3,9 +3,11 @@
 wixl, finishes the tables that wixl cannot write, and makes the package the same bytes every
 time it is built from the same library at the same SOURCE_DATE_EPOCH.
 
-usage: build_msi.py LIBRARY OUTPUT.msi [--version X.Y.Z] [--epoch SECONDS]
+usage: build_msi.py LIBRARY OUTPUT.msi [--epoch SECONDS]
 
-The version defaults to the library's own version record; the epoch to SOURCE_DATE_EPOCH."""
+The epoch defaults to SOURCE_DATE_EPOCH. The product version is the library's major and minor
+version and, third, the epoch's day counted from 2000-01-01 (UTC), so that a later commit's
+package is a newer version; the library's own version record is left as it is."""
 import argparse
 import hashlib
 import os
@@ -21,10 +23,13 @@ import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DESCRIPTOR = os.path.join(HERE, "QV_Printer7.wxs")
-# Every product and package code is derived from this and from what the package holds, so that
-# a rebuild gives the same codes while another version or another library gives new ones.
+# Every product and package code is derived from this and from the finished package's bytes,
+# so that a rebuild gives the same codes while any difference gives new ones.
 UPGRADE_CODE = "{5C0D7A64-2F3B-4E8A-9B61-7D2E4F80A913}"  # as the descriptor gives it
 NAMESPACE = uuid.UUID(UPGRADE_CODE)
+# Windows Installer compares the first three fields of a product version, the third up to 65535.
+DAY_ZERO = 946684800  # 2000-01-01 00:00 UTC
+LONGEST_BUILD_FIELD = 65535
 SECURE_PROPERTIES = "EXTENSIONSDIR;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED"
 SUMMARY_STREAM = "\x05SummaryInformation"
 PID_REVISION, PID_CREATED, PID_SAVED = 9, 12, 13
@@ -36,6 +41,16 @@ def library_version(path):
     fixed = pefile.PE(path, fast_load=False).VS_FIXEDFILEINFO[0]
     return (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
             fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF)
+
+
+def product_version(library, epoch):
+    """MAJOR.MINOR.DAY: the library's first two fields and the epoch's day since DAY_ZERO."""
+    day = (epoch - DAY_ZERO) // 86400
+    if not 0 <= day <= LONGEST_BUILD_FIELD:
+        sys.exit("the epoch %d gives the day %d, outside 0 to %d" % (epoch, day,
+                                                                      LONGEST_BUILD_FIELD))
+    major, minor = library_version(library)[:2]
+    return "%d.%d.%d" % (major, minor, day)
 
 
 def code(kind, *parts):
@@ -78,49 +93,64 @@ def set_summary(path, revision, epoch):
         ole.write_stream(SUMMARY_STREAM, bytes(data))
 
 
-def build(library, output, version, epoch):
+def assemble(scratch, version, file_version, product, revision, epoch):
+    """Makes the package in scratch, which holds the library, with the given product code and
+    package code; answers its path."""
+    package = os.path.join(scratch, "package.msi")
+    if os.path.exists(package):
+        os.remove(package)
+    run(["wixl", "--arch", "x86", "-D", "Version=" + version, "-D", "ProductCode=" + product,
+         "-D", "Source=QV_Printer7.fmx", "-o", package, DESCRIPTOR], cwd=scratch)
+    # What wixl leaves out: the file's version and language (a versioned file is replaced by
+    # version and carries no hash); at uninstall, the removal of the remembered folder's key and
+    # of the default folders where they are left empty (a folder given instead is removed too
+    # when empty, but not its parents); and the properties that an elevated installation takes
+    # from the command line (wixl ignores Secure="yes").
+    queries = [
+        "UPDATE `File` SET `Version` = '%s', `Language` = '1033' "
+        "WHERE `File` = 'PluginFile'" % file_version,
+        "DELETE FROM `MsiFileHash`",
+        "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
+        "VALUES ('RememberedKey', 2, 'Software\\QV_Printer7', '-', 'Plugin')",
+        "UPDATE `Property` SET `Value` = '%s' "
+        "WHERE `Property` = 'SecureCustomProperties'" % SECURE_PROPERTIES,
+        # Another build of the same version (the signed build of a commit over the unsigned
+        # one) is a product of its own and replaces the one installed: the upgrade row's
+        # maximum version counts as included (msidbUpgradeAttributesVersionMaxInclusive), which
+        # wixl does not write for AllowSameVersionUpgrades. An older version is still refused:
+        # the downgrade row detects only versions above this one.
+        # The attributes are part of the row's key, so the row is made again.
+        "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
+        "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
+        "VALUES ('%s', '%s', %d, 'WIX_UPGRADE_DETECTED')" % (UPGRADE_CODE, version, 1 | 0x200),
+    ] + ["INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `DirProperty`, `InstallMode`) "
+         "VALUES ('Remove%s', 'Plugin', '%s', 2)" % (folder, folder)
+         for folder in ("EXTENSIONSDIR", "HostFolder", "FileMakerFolder")]
+    run(["msibuild", package] + [arg for query in queries for arg in ("-q", query)])
+    set_summary(package, revision, epoch)
+    return package
+
+
+def build(library, output, epoch):
+    version = product_version(library, epoch)
     file_version = ".".join(map(str, library_version(library)))
-    with open(library, "rb") as f:
-        payload = hashlib.sha256(f.read()).hexdigest()
-    with open(DESCRIPTOR, "rb") as f:
-        descriptor = hashlib.sha256(f.read()).hexdigest()
     with tempfile.TemporaryDirectory() as scratch:
         # The cabinet stores the file's date: give it the release's. wixl takes sources
         # relative to the folder it runs in.
         source = os.path.join(scratch, "QV_Printer7.fmx")
         shutil.copyfile(library, source)
         os.utime(source, (epoch, epoch))
-        package = os.path.join(scratch, "package.msi")
-        # Each build is a product of its own, so a signed build replaces the unsigned one.
-        product = code("product", version, payload, descriptor)
-        run(["wixl", "--arch", "x86", "-D", "Version=" + version, "-D", "ProductCode=" + product,
-             "-D", "Source=QV_Printer7.fmx", "-o", package, DESCRIPTOR], cwd=scratch)
-        # What wixl leaves out: the file's version and language (a versioned file is replaced
-        # by version and carries no hash); at uninstall, the removal of the remembered
-        # folder's key and of the default folders where they are left empty (a folder given
-        # instead is removed too when empty, but not its parents); and the properties that an
-        # elevated installation takes from the command line (wixl ignores Secure="yes").
-        queries = [
-            "UPDATE `File` SET `Version` = '%s', `Language` = '1033' "
-            "WHERE `File` = 'PluginFile'" % file_version,
-            "DELETE FROM `MsiFileHash`",
-            "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
-            "VALUES ('RememberedKey', 2, 'Software\\QV_Printer7', '-', 'Plugin')",
-            "UPDATE `Property` SET `Value` = '%s' "
-            "WHERE `Property` = 'SecureCustomProperties'" % SECURE_PROPERTIES,
-            # Another build of the same version (signed over unsigned, a rebuilt fix) is a
-            # product of its own and replaces the one installed: the upgrade row's maximum
-            # version counts as included (msidbUpgradeAttributesVersionMaxInclusive), which
-            # wixl does not write for AllowSameVersionUpgrades.
-            # The attributes are part of the row's key, so the row is made again.
-            "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
-            "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
-            "VALUES ('%s', '%s', %d, 'WIX_UPGRADE_DETECTED')" % (UPGRADE_CODE, version, 1 | 0x200),
-        ] + ["INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `DirProperty`, `InstallMode`) "
-             "VALUES ('Remove%s', 'Plugin', '%s', 2)" % (folder, folder)
-             for folder in ("EXTENSIONSDIR", "HostFolder", "FileMakerFolder")]
-        run(["msibuild", package] + [arg for query in queries for arg in ("-q", query)])
-        set_summary(package, code("package", version, payload, descriptor), epoch)
+        # Windows Installer takes two packages with one package code for the same package, so
+        # the codes come from everything the package holds (tables, cabinet, summary, what the
+        # tools of the day wrote): it is made once with fixed codes, and again with codes from
+        # those bytes. The same content gives the same codes, any difference new ones. Each
+        # build is a product of its own, so the signed build of a commit replaces the unsigned.
+        unfinished = assemble(scratch, version, file_version, code("product", "unfinished"),
+                              code("package", "unfinished"), epoch)
+        with open(unfinished, "rb") as f:
+            content = hashlib.sha256(f.read()).hexdigest()
+        package = assemble(scratch, version, file_version, code("product", content),
+                           code("package", content), epoch)
         shutil.copyfile(package, output)
 
 
@@ -128,12 +158,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("library")
     parser.add_argument("output")
-    parser.add_argument("--version", help="product version X.Y.Z (default: the library's)")
     parser.add_argument("--epoch", type=int, help="time stamp (default: SOURCE_DATE_EPOCH)")
     args = parser.parse_args()
-    version = args.version or ".".join(map(str, library_version(args.library)[:3]))
     epoch = args.epoch if args.epoch is not None else int(os.environ["SOURCE_DATE_EPOCH"])
-    build(args.library, args.output, version, epoch)
+    build(args.library, args.output, epoch)
 
 
 if __name__ == "__main__":

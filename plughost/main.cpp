@@ -58,6 +58,7 @@ const char kUsage[] =
     "  -h, --help            show this text\n"
     "\n"
     "Options go before PLUGIN; an option name after it is refused as a usage error.\n"
+    "--ok, --choose and --cancel are answers to the print-setup dialog: give one at most.\n"
     "Without --ok, --choose or --cancel the dialogs wait for you, up to --wait seconds.\n"
     "Every error box that the plug-in shows is reported; with one of those options it is\n"
     "also answered with OK. Texts are printed as UTF-8, with what would not print as \\xHH.\n"
@@ -84,6 +85,7 @@ struct Options {
     std::string windowTitle;
     bool haveWindowTitle = false;
     bool answerDialogs = false;
+    std::string answer; // the --ok, --choose or --cancel given, as the user wrote it
     bool cancel = false;
     DWORD waitMs = kDefaultWaitSeconds * 1000;
     std::string choosePrinter;
@@ -140,44 +142,71 @@ bool Printable(wchar_t c) {
     return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && !(c >= 0xD800 && c < 0xE000);
 }
 
+// The character of the ANSI code page that starts at text[i], as UTF-8, with the count of its
+// bytes in `length`; empty when it would not print or is no character of the code page.
+std::string PrintableCharacter(const std::string& text, size_t i, UINT codePage, size_t* length) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    *length = i + 1 < text.size() && IsDBCSLeadByteEx(codePage, byte) ? 2 : 1;
+    wchar_t wide[2];
+    const int characters = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &text[i],
+                                               static_cast<int>(*length), wide, 2);
+    if (characters != 1 || !Printable(wide[0])) return std::string();
+    char utf8[4];
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, 1, utf8, sizeof utf8, nullptr, nullptr);
+    return std::string(utf8, static_cast<size_t>(bytes > 0 ? bytes : 0));
+}
+
 // Text of the ANSI code page (what the plug-in, Windows and our arguments hand us) as UTF-8 for
 // the terminal. What would not print, and bytes that are no character of the code page, show
 // as \xHH; with `exact`, a backslash shows doubled, so that every byte can be told apart.
-// `escaped`, if given, tells whether anything had to be shown as \xHH.
-std::string Shown(const std::string& text, bool exact = false, bool* escaped = nullptr) {
-    if (escaped != nullptr) *escaped = false;
+std::string Shown(const std::string& text, bool exact = false) {
     const UINT codePage = GetACP();
     std::string shown;
     for (size_t i = 0; i < text.size();) {
-        const unsigned char byte = static_cast<unsigned char>(text[i]);
-        const int length = i + 1 < text.size() && IsDBCSLeadByteEx(codePage, byte) ? 2 : 1;
-        wchar_t wide[2];
-        const int characters =
-            MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &text[i], length, wide, 2);
-        if (byte == '\\') {
+        size_t length = 1;
+        const std::string character = PrintableCharacter(text, i, codePage, &length);
+        if (text[i] == '\\') {
             shown += exact ? "\\\\" : "\\";
             i += 1;
-        } else if (characters == 1 && Printable(wide[0])) {
-            char utf8[4];
-            const int bytes =
-                WideCharToMultiByte(CP_UTF8, 0, wide, 1, utf8, sizeof utf8, nullptr, nullptr);
-            shown.append(utf8, static_cast<size_t>(bytes > 0 ? bytes : 0));
-            i += static_cast<size_t>(length);
+        } else if (!character.empty()) {
+            shown += character;
+            i += length;
         } else {
             // Only the first byte: a broken pair's second byte may well be a character itself.
             char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[i]));
             shown += hex;
-            if (escaped != nullptr) *escaped = true;
             i += 1;
         }
     }
     return shown;
 }
 
-// A word as a POSIX shell reads it back, quoted when it needs to be. A word with an ASCII
+// Text of the ANSI code page as UTF-8 for a line to paste, with ASCII control characters kept
+// for ShellWord to quote; false when another character would not print.
+bool PastableText(const std::string& text, std::string* utf8) {
+    const UINT codePage = GetACP();
+    utf8->clear();
+    for (size_t i = 0; i < text.size();) {
+        // ASCII is itself in every ANSI code page and in UTF-8, and never begins a pair.
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            *utf8 += text[i++];
+            continue;
+        }
+        size_t length = 1;
+        const std::string character = PrintableCharacter(text, i, codePage, &length);
+        if (character.empty()) return false;
+        *utf8 += character;
+        i += length;
+    }
+    return true;
+}
+
+// A UTF-8 word as a POSIX shell reads it back, quoted when it needs to be. A word with an ASCII
 // control character gets $'...' quoting, the only kind in which a pasted line can hold one;
-// the escapes are octal, since a hexadecimal escape may swallow a digit after it.
+// the escapes are octal, since a hexadecimal escape may swallow a digit after it. It goes byte
+// by byte, which is safe in UTF-8 only: there no byte of a longer character is ASCII, while in
+// a double-byte code page the second byte of a character may be a backslash.
 std::string ShellWord(const std::string& word) {
     bool plain = !word.empty();
     bool control = false;
@@ -343,9 +372,9 @@ void AnswerDialog(const Options& options, HWND dialog) {
 std::string PastableLine(const std::vector<std::string>& words) {
     std::string line;
     for (const std::string& word : words) {
-        bool escaped = false;
-        line += (line.empty() ? "" : " ") + Shown(ShellWord(word), false, &escaped);
-        if (escaped) return std::string();
+        std::string utf8;
+        if (!PastableText(word, &utf8)) return std::string();
+        line += (line.empty() ? "" : " ") + ShellWord(utf8);
     }
     return line;
 }
@@ -424,13 +453,28 @@ bool ParseOptions(int argc, char** argv, Options* options, int* exitCode) {
             Write(stdout, kUsage);
             *exitCode = kExitOk;
             return false;
-        } else if (option == "--ok") {
+        } else if (option == "--ok" || option == "--cancel" || (option == "--choose" && hasValue)) {
+            std::string answer = option;
+            if (option == "--choose") {
+                options->choosePrinter = argv[++i];
+                if (options->choosePrinter.empty()) {
+                    *exitCode = UsageError("--choose takes a printer's name, not an empty text "
+                                           "(--ok answers with the printer the dialog opens "
+                                           "with)");
+                    return false;
+                }
+                answer += " \"" + Shown(options->choosePrinter) + "\"";
+            }
+            // One would otherwise silently win over the other.
+            if (!options->answer.empty() && options->answer != answer) {
+                *exitCode = UsageError(options->answer + " and " + answer +
+                                       " are two answers to the print-setup dialog; give one "
+                                       "of --ok, --choose PRINTER and --cancel");
+                return false;
+            }
+            options->answer = answer;
             options->answerDialogs = true;
-        } else if (option == "--cancel") {
-            options->answerDialogs = options->cancel = true;
-        } else if (option == "--choose" && hasValue) {
-            options->answerDialogs = true;
-            options->choosePrinter = argv[++i];
+            options->cancel = option == "--cancel";
         } else if (option == "--window-title" && hasValue) {
             options->windowTitle = argv[++i];
             options->haveWindowTitle = true;

@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # Builds the release in DIST/ from the library in BUILD/:
-#   QV_Printer7-2.3/      the plug-in, its installer (.msi), the manual with its picture, the
-#                         licence, and SHA256SUMS of them all
+#   QV_Printer7-2.3/      the plug-in, its installer (.msi), the administrators' uninstall
+#                         script, the manual with its picture, the licence, and SHA256SUMS of
+#                         them all
 #   QV_Printer7-2.3.zip   that folder
 #   QV_Printer7-2.3.msi   the installer again, for deployment tools that take it alone
 #   SHA256SUMS            of the zip and the installer
 # The same commit gives the same bytes (every time stamp is the commit's, or
 # SOURCE_DATE_EPOCH's). With QV_SIGN_CERT and QV_SIGN_KEY set, the plug-in is signed before it
 # goes into the installer and the zip, and the installer is signed too.
+# Relative paths are taken from the caller's folder. DIST_DIR is replaced only when it is empty
+# or an earlier release (it holds the release's SHA256SUMS and nothing a release does not);
+# anything else there stops the run before anything is made.
 #   usage: scripts/package.sh BUILD_DIR DIST_DIR
 set -euo pipefail
+if [ $# -ne 2 ] || [ -z "$1" ] || [ -z "$2" ]; then
+  echo "usage: scripts/package.sh BUILD_DIR DIST_DIR" >&2
+  exit 2
+fi
+# Absolute, without "." and ".." steps, doubled or trailing slashes, or links, so that DIST's
+# name and its parent are what they look like ("out/" is the folder out, not out/.).
+build=$(realpath -m -- "$1")
+final=$(realpath -m -- "$2")
 cd "$(dirname "$0")/.."
-build=$1 dist=$2
 name=QV_Printer7-2.3
 python=/usr/bin/python3 # Debian's, which has pefile and olefile
 
@@ -84,15 +95,81 @@ sign() {
   echo "[package] signed $file"
 }
 
+# The names that the SHA256SUMS file $1 lists, one a line.
+listed() { cut -d' ' -f3- "$1" 2>/dev/null; }
+
+# A file of a release: a plain file, not a link.
+plain_file() { [ -f "$1" ] && [ ! -L "$1" ]; }
+
+# Whether the folder $1 may be replaced by the new release: it is empty, or it is a release
+# made here before, whose SHA256SUMS lists the zip and the installer and which holds nothing
+# else than a release does (what its folder holds, its own SHA256SUMS lists).
+replaceable() {
+  [ -d "$1" ] && [ ! -L "$1" ] || return 1
+  (
+    shopt -s dotglob nullglob
+    entries=("$1"/*)
+    [ ${#entries[@]} -eq 0 ] && exit 0
+    [ "$(listed "$1/SHA256SUMS")" = "$name.zip"$'\n'"$name.msi" ] || exit 1
+    for entry in "${entries[@]}"; do
+      case ${entry##*/} in
+        SHA256SUMS | "$name.zip" | "$name.msi") plain_file "$entry" || exit 1 ;;
+        "$name")
+          [ -d "$entry" ] && [ ! -L "$entry" ] || exit 1
+          for file in "$entry"/*; do
+            plain_file "$file" || exit 1
+            [ "${file##*/}" = SHA256SUMS ] && continue
+            listed "$entry/SHA256SUMS" | grep -qxF -- "${file##*/}" || exit 1
+          done
+          ;;
+        *) exit 1 ;;
+      esac
+    done
+  )
+}
+
+check_destination() {
+  if [ -e "$final" ] && ! replaceable "$final"; then
+    echo "[package] $final is neither empty nor an earlier release (a SHA256SUMS of $name.zip" \
+      "and $name.msi, and nothing a release does not hold): name another folder, or empty it" >&2
+    return 1
+  fi
+}
+
+if [ ! -f "$build/QV_Printer7.fmx" ]; then
+  echo "[package] $build holds no QV_Printer7.fmx: build the library first" >&2
+  exit 1
+fi
+check_destination
 if [ -n "$signing" ]; then check_signing_certificate; fi
 
-# Made beside DIST and put in its place only when everything is done, so a failed run (a
-# signing that fails half-way) leaves no release that looks finished.
-final=$dist
-dist=$final.partial
-rm -rf "$final" "$dist"
-trap 'rm -rf "$dist"' EXIT
-mkdir -p "$dist/$name"
+# Made in a folder of its own beside DIST and put in its place only when everything is done,
+# so a failed run (a signing that fails half-way) leaves DIST as it was. Only what this run
+# made is removed on the way out: the work folder, and DIST's parents if it made them and they
+# are still empty.
+parent=$(dirname -- "$final")
+made_parent='' ancestor=$parent
+while [ ! -e "$ancestor" ]; do
+  made_parent=$ancestor
+  ancestor=$(dirname -- "$ancestor")
+done
+clean_up() {
+  # Between the two moves at the end, a failure would leave the earlier release only in the
+  # work folder: it goes back first.
+  if [ -e "$work/previous" ] && [ ! -e "$final" ]; then mv -- "$work/previous" "$final"; fi
+  rm -rf -- "$work"
+  if [ -n "$made_parent" ]; then
+    local folder=$parent
+    while rmdir -- "$folder" 2>/dev/null && [ "$folder" != "$made_parent" ]; do
+      folder=$(dirname -- "$folder")
+    done
+  fi
+}
+mkdir -p -- "$parent"
+work=$(mktemp -d -- "$parent/.${final##*/}.partial.XXXXXX")
+trap clean_up EXIT
+dist=$work/release
+mkdir -- "$dist" "$dist/$name"
 folder=$dist/$name
 cp "$build/QV_Printer7.fmx" "$folder/"
 if [ -n "$signing" ]; then sign "$folder/QV_Printer7.fmx"; fi
@@ -102,6 +179,8 @@ if [ -n "$signing" ]; then sign "$folder/$name.msi"; fi
 cp docs/user-guide.md "$folder/MANUAL.md"
 cp docs/about-dialog.png "$folder/"
 cp LICENSE "$folder/LICENSE.txt"
+# Removes whichever build is installed, where msiexec /x needs the very build's package.
+cp packaging/uninstall.js "$folder/"
 chmod 644 "$folder"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$folder"/*
 
@@ -116,9 +195,14 @@ touch -d "@$SOURCE_DATE_EPOCH" "$folder/SHA256SUMS" "$folder"
 "$python" packaging/build_zip.py "$dist/$name.zip" "$folder"
 cp -p "$folder/$name.msi" "$dist/"
 (cd "$dist" && sha256sum -- "$name.zip" "$name.msi" >SHA256SUMS)
-mv "$dist" "$final"
+check_destination
+if [ -e "$final" ]; then mv -- "$final" "$work/previous"; fi
+mv -- "$dist" "$final"
 trap - EXIT
+rm -rf -- "$work"
 dist=$final
 
 echo "[package] $dist:"
 (cd "$dist" && cat SHA256SUMS && unzip -l "$name.zip" | sed -n '4,$p' | sed '$d' | sed '$d')
+echo "[package] the installer's product version:" \
+  "$(msiinfo export "$dist/$name.msi" Property | awk -F'\t' '$1 == "ProductVersion" { print $2 }')"

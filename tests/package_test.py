@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The release package: the zip holds exactly the plug-in, its installer, the manual, the
-picture, the licence and the checksums; its plug-in is the very library the tests ran; and two
-runs give the same bytes, with every zip entry dated at the commit, in sorted order, with fixed
-modes. argv[1] is the build folder."""
+"""The release package: the zip holds exactly the plug-in, its installer, the uninstall script,
+the manual, the picture, the licence and the checksums; its plug-in is the very library the
+tests ran; two runs give the same bytes, with every zip entry dated at the commit, in sorted
+order, with fixed modes; and the output folder is the caller's, replaced only when it is empty
+or an earlier release. argv[1] is the build folder."""
 import hashlib
 import os
 import shutil
@@ -16,8 +17,10 @@ import zipfile
 BUILD = None
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NAME = "QV_Printer7-2.3"
-SHIPPED = {"QV_Printer7.fmx", NAME + ".msi", "MANUAL.md", "about-dialog.png", "LICENSE.txt",
-           "SHA256SUMS"}
+SHIPPED = {"QV_Printer7.fmx", NAME + ".msi", "uninstall.js", "MANUAL.md", "about-dialog.png",
+           "LICENSE.txt", "SHA256SUMS"}
+RELEASE = {NAME + "/" + name for name in SHIPPED} | {NAME + ".zip", NAME + ".msi", "SHA256SUMS"}
+SCRIPT = os.path.join(SOURCE, "scripts", "package.sh")
 
 
 def sha256(data):
@@ -31,7 +34,7 @@ def checksums(text):
 def release(dist, build, env=None, umask=0o022):
     old = os.umask(umask)
     try:
-        subprocess.run(["bash", os.path.join(SOURCE, "scripts/package.sh"), build, dist],
+        subprocess.run(["bash", SCRIPT, build, dist],
                        check=True, stdout=subprocess.DEVNULL, env=env)
     finally:
         os.umask(old)
@@ -87,8 +90,7 @@ class Package(unittest.TestCase):
             self.assertEqual(digest, sha256(files[NAME + "/" + name]), name)
 
     def test_dist_holds_the_folder_the_zip_and_the_installer(self):
-        self.assertEqual(set(self.first), {NAME + "/" + name for name in SHIPPED} |
-                         {NAME + ".zip", NAME + ".msi", "SHA256SUMS"})
+        self.assertEqual(set(self.first), RELEASE)
         self.assertEqual(self.first[NAME + ".msi"], self.first[NAME + "/" + NAME + ".msi"])
         sums = checksums(self.first["SHA256SUMS"])
         self.assertEqual(sums, {name: sha256(self.first[name])
@@ -113,6 +115,117 @@ class Package(unittest.TestCase):
             mode = info.external_attr >> 16
             self.assertEqual(mode, 0o040755 if info.is_dir() else 0o100644,
                              "%s: %o" % (info.filename, mode))
+
+
+def contents(folder):
+    """Every file and folder under `folder` (folders with a trailing "/"), with the files'
+    bytes; a file that is not a folder maps "" to its bytes."""
+    if not os.path.isdir(folder):
+        with open(folder, "rb") as f:
+            return {"": f.read()}
+    found = {}
+    for root, folders, names in os.walk(folder):
+        for name in folders:
+            found[os.path.relpath(os.path.join(root, name), folder) + "/"] = None
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                found[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+    return found
+
+
+class OutputFolder(unittest.TestCase):
+    """package.sh run from a folder of the caller's, with relative paths."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.caller = os.path.join(cls.scratch.name, "caller")
+        os.makedirs(os.path.join(cls.caller, "lib"))
+        shutil.copyfile(os.path.join(BUILD, "QV_Printer7.fmx"),
+                        os.path.join(cls.caller, "lib", "QV_Printer7.fmx"))
+        cls.env = {k: v for k, v in os.environ.items() if not k.startswith("QV_SIGN_")}
+        cls.env["SOURCE_DATE_EPOCH"] = "1700000000"
+        cls.earlier = os.path.join(cls.scratch.name, "earlier")
+        done = cls.package(cls.earlier)
+        if done.returncode != 0:
+            raise RuntimeError(done.stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    @classmethod
+    def package(cls, dist, env=None):
+        return subprocess.run(["bash", SCRIPT, "lib", dist], cwd=cls.caller, env=env or cls.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    def folder(self, name):
+        """A fresh folder beside the caller's, to hold one case's output folder."""
+        path = os.path.join(self.scratch.name, name)
+        os.makedirs(path)
+        return path
+
+    def test_relative_paths_are_taken_from_the_callers_folder(self):
+        # A trailing slash names the folder itself, not a place inside it to build in and move
+        # from, and relative paths are the caller's, not the project's.
+        for dist in ("out/", "./other/../out2//", "../caller/out3/."):
+            with self.subTest(dist=dist):
+                done = self.package(dist)
+                self.assertEqual(done.returncode, 0, done.stdout)
+                made = os.path.normpath(os.path.join(self.caller, dist))
+                self.assertEqual(set(contents(made)) - {NAME + "/"}, RELEASE)
+        self.assertEqual(sorted(os.listdir(self.caller)), ["lib", "out", "out2", "out3"])
+
+    def test_only_an_empty_folder_or_an_earlier_release_is_replaced(self):
+        def someones(path, name="notes.txt"):
+            with open(os.path.join(path, name), "w") as f:
+                f.write("not the release's\n")
+
+        def earlier(path):
+            shutil.copytree(self.earlier, path)
+
+        cases = [
+            ("empty", os.makedirs, True),
+            ("earlier-release", earlier, True),
+            ("someones-files", lambda path: (os.makedirs(path), someones(path)), False),
+            ("earlier-release-and-more", lambda path: (earlier(path), someones(path)), False),
+            ("more-in-its-folder",
+             lambda path: (earlier(path), someones(os.path.join(path, NAME))), False),
+            ("checksums-of-another-release",
+             lambda path: (os.makedirs(path), someones(path, "SHA256SUMS")), False),
+            ("a-file", lambda path: someones(os.path.dirname(path), "a-file"), False),
+        ]
+        for name, make, replaced in cases:
+            with self.subTest(name):
+                parent = self.folder("case-" + name)
+                dist = os.path.join(parent, name)
+                make(dist)
+                before = contents(dist)
+                done = self.package(dist + "/")
+                if replaced:
+                    self.assertEqual(done.returncode, 0, done.stdout)
+                    self.assertEqual(contents(dist), contents(self.earlier))
+                else:
+                    self.assertNotEqual(done.returncode, 0, done.stdout)
+                    self.assertIn("neither empty nor an earlier release", done.stdout)
+                    self.assertEqual(contents(dist), before, "it changed what was there")
+                self.assertEqual(os.listdir(parent), [name], "something was left beside it")
+
+    def test_a_failed_run_leaves_the_folder_and_its_parents_as_they_were(self):
+        # wixl fails, after the work folder is made and the plug-in copied in.
+        tools = self.folder("failing-tools")
+        with open(os.path.join(tools, "wixl"), "w") as f:
+            f.write("#!/bin/sh\nexit 1\n")
+        os.chmod(os.path.join(tools, "wixl"), 0o755)
+        env = dict(self.env, PATH=tools + os.pathsep + self.env["PATH"])
+        parent = self.folder("failed")
+        shutil.copytree(self.earlier, os.path.join(parent, "release"))
+        for dist in ("release", os.path.join("new", "nested", "out")):
+            with self.subTest(dist=dist):
+                before = contents(parent)
+                done = self.package(os.path.join(parent, dist), env)
+                self.assertNotEqual(done.returncode, 0, done.stdout)
+                self.assertEqual(contents(parent), before)
 
 
 if __name__ == "__main__":

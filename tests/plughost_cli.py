@@ -63,6 +63,30 @@ class Errors(unittest.TestCase):
                 self.assertEqual(code, status, output)
                 self.assertIn(message, output)
 
+    def test_answers_to_the_dialog_that_conflict_or_name_no_printer_are_usage_errors(self):
+        # Each would otherwise answer other than asked: "--choose ''" as --ok does, and of two
+        # answers one silently wins.
+        cases = [
+            (["--choose", ""], "--choose takes a printer's name, not an empty text"),
+            (["--cancel", "--choose", "QVTest2"],
+             '--cancel and --choose "QVTest2" are two answers to the print-setup dialog; give '
+             'one of --ok, --choose PRINTER and --cancel'),
+            (["--choose", "QVTest2", "--ok"], '--choose "QVTest2" and --ok are two answers'),
+            (["--ok", "--cancel"], "--ok and --cancel are two answers"),
+            (["--choose", "PDF", "--choose", "QVTest2"],
+             '--choose "PDF" and --choose "QVTest2" are two answers'),
+        ]
+        for options, message in cases:
+            with self.subTest(options=options):
+                code, output = plughost(*options, plugin(), "call", "2", "none")
+                self.assertEqual(code, 2, output)
+                self.assertIn(message, problem(output))
+                self.assertNotIn("start-up:", output, "nothing is called")
+        # The same answer twice is one answer.
+        code, output = plughost("--cancel", "--cancel", plugin(), "call", "2", "none")
+        self.assertEqual(code, 0, output)
+        self.assertIn("result (4 bytes): none\n", output)
+
     def test_arguments_given_as_separate_words_get_both_joined_texts_as_pastable_hints(self):
         # Each hint line must give back, through a shell, exactly the words it suggests.
         cases = [
@@ -77,9 +101,18 @@ class Errors(unittest.TestCase):
             (["2", "a\x011", "b\x7f"], "a\x011 b\x7f", "a\x011|b\x7f"),  # a digit after
             (["2", "line\nbreak", "x"], "line\nbreak x", "line\nbreak|x"),
         ]
-        for words, kept, joined in cases:
-            with self.subTest(words=words):
-                code, output = plughost("--wait", "1", plugin(), "call", *words)
+        cases = [(case, "C.UTF-8") for case in cases] + [
+            # Code page 932, where 表 and ソ end in the byte of a backslash: inside $'...' that
+            # byte alone would escape what follows it.
+            ((["2", "表\tソ", "x"], "表\tソ x", "表\tソ|x"), "ja_JP.UTF-8"),
+            ((["2", "a\x01", "ソ"], "a\x01 ソ", "a\x01|ソ"), "ja_JP.UTF-8"),
+            ((["2", "it's", "表"], "it's 表", "it's|表"), "ja_JP.UTF-8"),
+        ]
+        for (words, kept, joined), locale in cases:
+            with self.subTest(words=words, locale=locale):
+                if not have_locale(locale):
+                    self.skipTest("the locale %s is not installed" % locale)
+                code, output = plughost("--wait", "1", plugin(), "call", *words, locale=locale)
                 self.assertEqual(code, 2, output)
                 self.assertNotIn("start-up:", output, "nothing is called")
                 hints = re.findall(r"^  (call .*)$", problem(output), re.MULTILINE)
