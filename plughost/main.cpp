@@ -85,7 +85,8 @@ struct Options {
     std::string windowTitle;
     bool haveWindowTitle = false;
     bool answerDialogs = false;
-    std::string answer; // the --ok, --choose or --cancel given, as the user wrote it
+    std::string answer;      // the --ok, --choose or --cancel given, as shown to the user
+    std::string answerGiven; // the same, byte for byte, to tell two answers apart
     bool cancel = false;
     DWORD waitMs = kDefaultWaitSeconds * 1000;
     std::string choosePrinter;
@@ -455,24 +456,29 @@ bool ParseOptions(int argc, char** argv, Options* options, int* exitCode) {
             return false;
         } else if (option == "--ok" || option == "--cancel" || (option == "--choose" && hasValue)) {
             std::string answer = option;
+            std::string given = option;
             if (option == "--choose") {
-                options->choosePrinter = argv[++i];
-                if (options->choosePrinter.empty()) {
+                const std::string printer = argv[++i];
+                if (printer.empty()) {
                     *exitCode = UsageError("--choose takes a printer's name, not an empty text "
                                            "(--ok answers with the printer the dialog opens "
                                            "with)");
                     return false;
                 }
-                answer += " \"" + Shown(options->choosePrinter) + "\"";
+                // Exact, so that two names that differ only in a backslash show apart.
+                answer += " \"" + Shown(printer, true) + "\"";
+                given += '\0' + printer;
+                options->choosePrinter = printer;
             }
             // One would otherwise silently win over the other.
-            if (!options->answer.empty() && options->answer != answer) {
+            if (!options->answerGiven.empty() && options->answerGiven != given) {
                 *exitCode = UsageError(options->answer + " and " + answer +
                                        " are two answers to the print-setup dialog; give one "
                                        "of --ok, --choose PRINTER and --cancel");
                 return false;
             }
             options->answer = answer;
+            options->answerGiven = given;
             options->answerDialogs = true;
             options->cancel = option == "--cancel";
         } else if (option == "--window-title" && hasValue) {

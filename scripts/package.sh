@@ -101,9 +101,28 @@ listed() { cut -d' ' -f3- "$1" 2>/dev/null; }
 # A file of a release: a plain file, not a link.
 plain_file() { [ -f "$1" ] && [ ! -L "$1" ]; }
 
+# Whether the files in the folder $1 (not its folders) are exactly those its SHA256SUMS lists,
+# each with the checksum listed for it.
+checksums_hold() {
+  local listed_names present_names
+  listed_names=$(listed "$1/SHA256SUMS" | LC_ALL=C sort) || return 1
+  present_names=$(find "$1" -mindepth 1 -maxdepth 1 ! -type d ! -name SHA256SUMS -printf '%f\n' |
+    LC_ALL=C sort)
+  [ -n "$listed_names" ] && [ "$listed_names" = "$present_names" ] &&
+    (cd -- "$1" && sha256sum --status --strict -c SHA256SUMS 2>/dev/null)
+}
+
+# What a release's folder may hold besides its SHA256SUMS (an earlier release may lack some).
+release_file() {
+  case $1 in
+    QV_Printer7.fmx | "$name.msi" | MANUAL.md | about-dialog.png | LICENSE.txt | uninstall.js) ;;
+    *) return 1 ;;
+  esac
+}
+
 # Whether the folder $1 may be replaced by the new release: it is empty, or it is a release
-# made here before, whose SHA256SUMS lists the zip and the installer and which holds nothing
-# else than a release does (what its folder holds, its own SHA256SUMS lists).
+# made here before: its SHA256SUMS lists the zip and the installer, its folder holds only the
+# files a release holds, and every file still has the checksum that was listed for it.
 replaceable() {
   [ -d "$1" ] && [ ! -L "$1" ] || return 1
   (
@@ -118,13 +137,14 @@ replaceable() {
           [ -d "$entry" ] && [ ! -L "$entry" ] || exit 1
           for file in "$entry"/*; do
             plain_file "$file" || exit 1
-            [ "${file##*/}" = SHA256SUMS ] && continue
-            listed "$entry/SHA256SUMS" | grep -qxF -- "${file##*/}" || exit 1
+            [ "${file##*/}" = SHA256SUMS ] || release_file "${file##*/}" || exit 1
           done
+          checksums_hold "$entry" || exit 1
           ;;
         *) exit 1 ;;
       esac
     done
+    checksums_hold "$1"
   )
 }
 

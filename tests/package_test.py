@@ -184,6 +184,17 @@ class OutputFolder(unittest.TestCase):
         def earlier(path):
             shutil.copytree(self.earlier, path)
 
+        def edited(path):
+            with open(os.path.join(path, NAME, "MANUAL.md"), "a") as f:
+                f.write("my own notes\n")
+
+        def listed_stranger(path):
+            someones(os.path.join(path, NAME))
+            with open(os.path.join(path, NAME, "notes.txt"), "rb") as f:
+                line = "%s  notes.txt\n" % sha256(f.read())
+            with open(os.path.join(path, NAME, "SHA256SUMS"), "a") as f:
+                f.write(line)
+
         cases = [
             ("empty", os.makedirs, True),
             ("earlier-release", earlier, True),
@@ -194,14 +205,19 @@ class OutputFolder(unittest.TestCase):
             ("checksums-of-another-release",
              lambda path: (os.makedirs(path), someones(path, "SHA256SUMS")), False),
             ("a-file", lambda path: someones(os.path.dirname(path), "a-file"), False),
+            # A release's file that was changed since is someone's work now.
+            ("edited-release-file", lambda path: (earlier(path), edited(path)), False),
+            # A file that its folder's SHA256SUMS lists is still no file of a release.
+            ("listed-stranger", lambda path: (earlier(path), listed_stranger(path)), False),
         ]
-        for name, make, replaced in cases:
+        for index, (name, make, replaced) in enumerate(cases):
             with self.subTest(name):
                 parent = self.folder("case-" + name)
                 dist = os.path.join(parent, name)
                 make(dist)
                 before = contents(dist)
-                done = self.package(dist + "/")
+                # Every other case names the folder with a trailing slash.
+                done = self.package(dist + "/" * (index % 2))
                 if replaced:
                     self.assertEqual(done.returncode, 0, done.stdout)
                     self.assertEqual(contents(dist), contents(self.earlier))

@@ -260,7 +260,8 @@ class Scenarios:
         """Runs msiexec silently with a verbose log; answers (exit status, log text)."""
         type(self).logs += 1
         log = os.path.join(self.scratch, "msiexec%d.log" % self.logs)
-        done = self.wine("msiexec", *arguments, "/qn", "/l*v", log)
+        # As the user's guide gives the commands.
+        done = self.wine("msiexec", *arguments, "/qn", "/norestart", "/l*v", log)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=WINE_TIMEOUT)
         with open(log, "rb") as f:
             text = f.read().decode("utf-8", "replace")
