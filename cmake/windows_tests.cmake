@@ -105,14 +105,16 @@ function(qv_code_page_run name program filter locale code_page must_pass)
   endif()
 endfunction()
 
-# Code page 932: the title searches, and a "|" that is the second byte of a double-byte
-# character in the arguments of functions 1, 4 and 5.
+# Code page 932: the title searches, a "|" that is the second byte of a double-byte character
+# in the arguments of functions 1, 2, 4 and 5, and a version that ends in a lead byte.
 qv_code_page_run(host_printer_titles_cp932 host_printer_test "HostPrinter.Title*" ja_JP.UTF-8 932
   HostPrinter.TitleSearchKeepsToDoubleByteCharacters)
 qv_code_page_run(host_printer_arguments_cp932 host_printer_test "HostPrinter.DoubleByte*"
   ja_JP.UTF-8 932 HostPrinter.DoubleByteArgumentsStayWhole)
 qv_code_page_run(printer_default_names_cp932 printer_default_test "PrinterName.*" ja_JP.UTF-8 932
   PrinterName.DoubleByteNameReachesTheSpoolerWhole)
+qv_code_page_run(select_printer_text_cp932 select_printer_test "SelectPrinter.DoubleByte*"
+  ja_JP.UTF-8 932 SelectPrinter.DoubleByteTextComesBackWhole)
 # Code page 65001 (UTF-8): Wine 8 gives it to a locale that has no ANSI code page of its own,
 # such as Hindi; the registry's Nls CodePage ACP value is not read.
 qv_code_page_run(host_printer_titles_utf8 host_printer_test "HostPrinter.Utf8*" hi_IN.UTF-8 65001

@@ -1,5 +1,6 @@
 // Fuzzes the preferences key path: never more than 255 characters, never a cut path, and the
-// empty levels and depth that a plain split at its backslashes finds.
+// empty levels, depth and broken characters that a split into characters, then levels, finds,
+// with no lead bytes and with those of code page 932.
 #include "title_text.h"
 
 #include <cstdint>
@@ -14,14 +15,31 @@ bool NoLeadBytes(unsigned char) {
     return false;
 }
 
-// The path split at every backslash: an empty piece is an empty level, and every piece a level.
-KeyPathFault ModelFault(const std::string& path) {
-    std::vector<std::string> levels;
-    for (size_t start = 0;;) {
-        const size_t end = path.find('\\', start);
-        levels.push_back(path.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
+bool Cp932LeadBytes(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// The text's characters: a lead byte with a byte after it makes one of two, any other byte one.
+std::vector<std::string> Characters(const std::string& text, LeadByteTest isLead) {
+    std::vector<std::string> characters;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const size_t length =
+            isLead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+        characters.push_back(text.substr(i, length));
+        i += length - 1;
+    }
+    return characters;
+}
+
+// The path split at every backslash that is a character of its own: an empty piece is an empty
+// level, and every piece a level.
+KeyPathFault ModelFault(const std::string& path, LeadByteTest isLead) {
+    std::vector<std::string> levels(1);
+    for (const std::string& character : Characters(path, isLead)) {
+        if (character == "\\")
+            levels.emplace_back();
+        else
+            levels.back() += character;
     }
     for (const std::string& level : levels) {
         if (level.empty()) return KeyPathFault::kEmptyLevel;
@@ -29,10 +47,21 @@ KeyPathFault ModelFault(const std::string& path) {
     return levels.size() > kMostKeyLevels ? KeyPathFault::kTooManyLevels : KeyPathFault::kNone;
 }
 
+bool ModelEndsInside(const std::string& text, LeadByteTest isLead) {
+    const std::vector<std::string> characters = Characters(text, isLead);
+    return !characters.empty() && characters.back().size() == 1 &&
+           isLead(static_cast<unsigned char>(characters.back()[0]));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Product and version are the input's two halves, each ending at its first zero byte.
+    // The first byte's lowest bit picks the code page.
+    if (size == 0) return 0;
+    const LeadByteTest isLead = (data[0] & 1) != 0 ? Cp932LeadBytes : NoLeadBytes;
+    ++data;
+    --size;
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t middle = size / 2;
     const std::string product = input.substr(0, middle).c_str();
@@ -49,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (composed != (expected.size() <= 255)) std::abort();
     if (composed && expected != path) std::abort();
     if (!composed && path[0] != '\0') std::abort(); // a cut path would create the wrong key
-    if (composed && FindKeyPathFault(path, NoLeadBytes) != ModelFault(expected)) std::abort();
+    if (composed && FindKeyPathFault(path, isLead) != ModelFault(expected, isLead)) std::abort();
+    if (EndsInsideCharacter(version.c_str(), isLead) != ModelEndsInside(version, isLead))
+        std::abort();
     return 0;
 }

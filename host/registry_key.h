@@ -20,7 +20,7 @@ inline LONG CreateUserKey(const char* path, HKEY* key, DWORD* disposition) {
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &created, disposition);
     if (status != ERROR_SUCCESS) return status;
     if (*disposition != REG_CREATED_NEW_KEY && *disposition != REG_OPENED_EXISTING_KEY) {
-        RegCloseKey(created);
+        if (created != nullptr) RegCloseKey(created);
         return ERROR_CANTOPEN;
     }
     *key = created;

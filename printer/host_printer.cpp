@@ -52,13 +52,17 @@ bool ReadActiveWindowTitle(std::string* title) {
     return true;
 }
 
-// Composes the preferences key path and answers ERROR_SUCCESS, or the status Windows answers
-// for a path it refuses. Such a path is not asked for, so that Wine, which would take it, ends
-// as Windows does. A cut path would name some other key.
+// Composes the preferences key path and answers ERROR_SUCCESS, or the status to show for a path
+// that is not asked for: one that Windows refuses, so that Wine, which would take it, ends as
+// Windows does, and one that would name some other key (a cut path, or a product or version
+// whose last lead byte would take the next backslash as its second byte).
 LONG ComposeUsableKeyPath(const std::string& product, const char* version, LeadByteTest isLeadByte,
                           char (&path)[kKeyPathBufferSize]) {
     if (!ComposePreferencesKeyPath(product.c_str(), version, path))
         return ERROR_FILENAME_EXCED_RANGE;
+    if (EndsInsideCharacter(product.c_str(), isLeadByte) ||
+        EndsInsideCharacter(version, isLeadByte))
+        return ERROR_NO_UNICODE_TRANSLATION;
     switch (FindKeyPathFault(path, isLeadByte)) {
     case KeyPathFault::kEmptyLevel:
         // What Windows answers for a path that begins with an empty level.

@@ -120,6 +120,13 @@ bool ComposePreferencesKeyPath(const char* product, const char* version,
     return true;
 }
 
+bool EndsInsideCharacter(const char* text, LeadByteTest isLeadByte) {
+    bool inside = false;
+    for (const char* at = text; *at != '\0'; ++at)
+        inside = !inside && isLeadByte(static_cast<unsigned char>(*at));
+    return inside;
+}
+
 KeyPathFault FindKeyPathFault(const char* path, LeadByteTest isLeadByte) {
     unsigned levels = 1;
     bool levelEmpty = true;

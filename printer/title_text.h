@@ -30,3 +30,8 @@ enum class KeyPathFault { kNone, kEmptyLevel, kTooManyLevels };
 // The fault of `path`, an empty level before too many levels. A backslash that is the second
 // byte of a double-byte character separates no levels.
 KeyPathFault FindKeyPathFault(const char* path, LeadByteTest isLeadByte);
+
+// Whether `text` ends inside a double-byte character: its last character is a lead byte without
+// a second byte. Put before a key path's backslash, that byte would take the backslash as its
+// second byte, and two levels would be one key of another name.
+bool EndsInsideCharacter(const char* text, LeadByteTest isLeadByte);

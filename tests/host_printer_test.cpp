@@ -203,6 +203,28 @@ TEST_F(HostPrinter, DoubleByteArgumentsStayWhole) {
     EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
 }
 
+// A version that ends in a lead byte would take the path's next backslash as its second byte:
+// "7.0" + 0x83 + "\\Preferences" is the one key "7.0ソPreferences" in code page 932. Nothing is
+// asked for, and the box shows 1113, the status of a character that does not translate.
+TEST_F(HostPrinter, DoubleByteVersionEndingInALeadByteIsShown) {
+    if (!RunsInAnsiCodePage(932))
+        GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
+
+    const RegistryScope scope(PreferencesPath("FileMaker Pro", "7.0\x83"));
+    for (const std::string& text :
+         {std::string("P|7.0\x83"), "P|" + std::string(199, 'a') + "\x83"}) {
+        calls.createPaths.clear();
+        const size_t boxesBefore = boxes_.Boxes().size();
+        {
+            const ActiveWindow window("FileMaker Pro - [Contacts]");
+            Call(text);
+        }
+        EXPECT_TRUE(calls.createPaths.empty()) << "asked for " << LastCreatePath();
+        ASSERT_EQ(boxesBefore + 1, boxes_.Boxes().size()) << text.size() << " bytes";
+        EXPECT_EQ("error 1113", boxes_.Boxes().back().text);
+    }
+}
+
 TEST_F(HostPrinter, StoresThePrinterTextAndItsZeroByte) {
     const std::string path = PreferencesPath("FileMaker Pro", "7.0");
     const RegistryScope scope(path);

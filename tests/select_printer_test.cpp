@@ -257,6 +257,20 @@ TEST_F(SelectPrinter, WithoutAChoiceAnswersArgumentOneAndOpensOnTheDefaultPrinte
     }
 }
 
+// In code page 932 the second byte of "ポ" (0x83 0x7C) is no separator: the text to answer
+// after Cancel comes back whole.
+TEST_F(SelectPrinter, DoubleByteTextComesBackWhole) {
+    if (!RunsInAnsiCodePage(932))
+        GTEST_SKIP() << "needs ANSI code page 932; this process has " << GetACP();
+    if (DefaultPrinter().empty()) GTEST_SKIP() << "no default printer";
+    const std::string report = "\x83\x8C\x83\x7C\x81\x5B\x83\x67"; // "レポート"
+    SeenDialog seen;
+    const CallOutcome outcome = CallWithDialog(report + "|x", Cancel, &seen);
+    EXPECT_EQ(report, outcome.result);
+    EXPECT_EQ(1, seen.count);
+    ExpectOneDialogCleanedUp("cancel");
+}
+
 TEST_F(SelectPrinter, OkOnTheDefaultPrinterAnswersItsDeviceDriverAndPort) {
     const SpoolerPrinter printer = ReadSpooler(DefaultPrinter());
     if (!printer.found) GTEST_SKIP() << "no default printer in the spooler";

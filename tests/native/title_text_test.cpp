@@ -198,6 +198,26 @@ TEST(KeyPath, EmptyLevelsAndMoreThan32LevelsAreFaults) {
     }
 }
 
+// In code page 932 a version "7.0" + 0x83 would make, with the backslash after it, the one key
+// "7.0ソPreferences"; a lead byte with its second byte, or one that is a second byte itself, is
+// whole.
+TEST(KeyPath, TextThatEndsInsideADoubleByteCharacter) {
+    const struct {
+        const char* text;
+        LeadByteTest isLead;
+        bool inside;
+    } cases[] = {
+        {"7.0\x83", Cp932LeadBytes, true},      {"\x83", Cp932LeadBytes, true},
+        {"7.0\x83\x5C", Cp932LeadBytes, false}, {"\x83\x83", Cp932LeadBytes, false},
+        {"\x83\x83\x83", Cp932LeadBytes, true}, {"7.0\x83", NoLeadBytes, false},
+        {"7.0", Cp932LeadBytes, false},         {"", Cp932LeadBytes, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.inside, EndsInsideCharacter(c.text, c.isLead))
+            << "text \"" << c.text << "\"" << (c.isLead == NoLeadBytes ? "" : " in code page 932");
+    }
+}
+
 TEST(KeyPath, RefusesAnythingOver255Characters) {
     // 19 bytes of root, a separator and 12 of leaf leave 223 for the product and the version.
     const struct {
