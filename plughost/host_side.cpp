@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <new>
@@ -13,44 +14,83 @@ namespace {
 
 const size_t kGuard = 8;
 
-// The host's memory: handle words, blocks and records. On x86-64 it comes from the top of the
-// address space, above 4 GiB, so that an address cut to 32 bits anywhere in the plug-in cannot
-// pass for a whole one (Wine hands out low addresses first). Blocks are carved from chunks and
-// kept for reuse by size, powers of two from 64 bytes, so that a soak's hundreds of thousands of
-// calls take no new memory from the system; larger blocks have pages of their own.
+// The host's memory: handle words, blocks and records. On x86-64 it comes from one area
+// reserved above 4 GiB, so that an address cut to 32 bits anywhere in the plug-in cannot pass
+// for a whole one (Wine hands out low addresses first, and runs out of high ones for separate
+// requests). Blocks are carved from chunks and kept for reuse by size, powers of two from 64
+// bytes, so that a soak's hundreds of thousands of calls take no new memory; larger blocks have
+// pages of their own, kept by size. A freed block waits behind a few others before it is handed
+// out again, so a plug-in that kept an old address does not at once see the next call's bytes.
+// How many freed blocks or record pages wait before one is handed out again.
+const size_t kHeldBack = 16;
+
+// Takes the block that has waited longest, once kHeldBack others wait behind it; or none.
+template <typename Queue> typename Queue::value_type TakeWaited(Queue& queue) {
+    if (queue.size() <= kHeldBack) return nullptr;
+    auto taken = queue.front();
+    queue.pop_front();
+    return taken;
+}
+
 #if defined(__x86_64__)
 struct HighBlock {
     size_t bucket;
-    size_t unused; // keeps the block 16-byte aligned
+    size_t bytes; // for a block with pages of its own, their size; keeps the block 16-byte aligned
 };
 const size_t kSmallestBlock = 64;
 const size_t kBuckets = 11; // up to 64 KiB
 const size_t kChunkSize = 1 << 20;
+const size_t kHostAreaSize = size_t(64) << 30; // only reserved; pages are committed as needed
+const uintptr_t kLowest = uintptr_t(1) << 32;
 
+// Commits `size` bytes (a multiple of 4 KiB) of the area; aborts when it cannot.
 void* HighPages(size_t size) {
-    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE | MEM_TOP_DOWN, PAGE_READWRITE);
+    static uint8_t* area = nullptr;
+    static size_t used = 0;
+    if (area == nullptr) {
+        area = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, kHostAreaSize, MEM_RESERVE | MEM_TOP_DOWN, PAGE_NOACCESS));
+        if (area == nullptr || reinterpret_cast<uintptr_t>(area) < kLowest) {
+            std::fprintf(stderr, "host side: no address space above 4 GiB (got %p)\n",
+                         static_cast<void*>(area));
+            std::abort();
+        }
+    }
+    if (kHostAreaSize - used < size ||
+        VirtualAlloc(area + used, size, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+        std::fprintf(stderr, "host side: out of host memory for %zu bytes\n", size);
+        std::abort();
+    }
+    void* pages = area + used;
+    used += size;
+    return pages;
 }
 
-std::vector<HighBlock*>& FreeBlocks(size_t bucket) {
-    static std::vector<HighBlock*> lists[kBuckets];
+std::deque<HighBlock*>& FreeBlocks(size_t bucket) {
+    static std::deque<HighBlock*> lists[kBuckets];
     return lists[bucket];
 }
 
+std::map<size_t, std::deque<HighBlock*>>& FreeLargeBlocks() {
+    static std::map<size_t, std::deque<HighBlock*>> lists;
+    return lists;
+}
+
 HighBlock* NewHighBlock(size_t bucket, size_t bytes) {
-    if (bucket == kBuckets) return static_cast<HighBlock*>(HighPages(bytes));
-    std::vector<HighBlock*>& reusable = FreeBlocks(bucket);
-    if (!reusable.empty()) {
-        HighBlock* block = reusable.back();
-        reusable.pop_back();
+    if (bucket == kBuckets) {
+        const size_t rounded = (bytes + 4095) & ~size_t(4095);
+        HighBlock* block = TakeWaited(FreeLargeBlocks()[rounded]);
+        if (block == nullptr) block = static_cast<HighBlock*>(HighPages(rounded));
+        block->bytes = rounded;
         return block;
     }
+    if (HighBlock* block = TakeWaited(FreeBlocks(bucket))) return block;
     static uint8_t* chunk = nullptr;
     static size_t chunkLeft = 0;
     const size_t size = kSmallestBlock << bucket;
     if (chunkLeft < size) {
         chunk = static_cast<uint8_t*>(HighPages(kChunkSize));
-        chunkLeft = chunk == nullptr ? 0 : kChunkSize;
-        if (chunk == nullptr) return nullptr;
+        chunkLeft = kChunkSize;
     }
     auto* block = reinterpret_cast<HighBlock*>(chunk);
     chunk += size;
@@ -86,7 +126,7 @@ void FreeHostMemory(void* memory) {
 #if defined(__x86_64__)
     HighBlock* block = static_cast<HighBlock*>(memory) - 1;
     if (block->bucket == kBuckets)
-        VirtualFree(block, 0, MEM_RELEASE);
+        FreeLargeBlocks()[block->bytes].push_back(block);
     else
         FreeBlocks(block->bucket).push_back(block);
 #else
@@ -330,34 +370,34 @@ bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
 }
 
 // Pages for call records: a page that ends with the record, then an inaccessible one, so a read
-// or write past what the plug-in may touch faults at once. Pairs are kept for the next record
-// (a revoked one made readable again), which spares a soak hundreds of thousands of mappings.
+// or write past what the plug-in may touch faults at once. A released record's page is made
+// inaccessible too, and waits behind a few others before it holds a record again, so that a
+// plug-in that kept the address faults instead of reading the next call's record; the pairs are
+// kept, which spares a soak hundreds of thousands of mappings.
 namespace {
 
-std::vector<uint8_t*>& SpareRecordPages() {
-    static std::vector<uint8_t*> spare;
+std::deque<uint8_t*>& SpareRecordPages() {
+    static std::deque<uint8_t*> spare;
     return spare;
 }
 
 uint8_t* RecordPages(size_t pageSize) {
-    std::vector<uint8_t*>& spare = SpareRecordPages();
-    if (!spare.empty()) {
-        uint8_t* pages = spare.back();
-        spare.pop_back();
-        DWORD old;
+    uint8_t* pages = TakeWaited(SpareRecordPages());
+    DWORD old;
+    if (pages != nullptr) {
         VirtualProtect(pages, pageSize, PAGE_READWRITE, &old);
         return pages;
     }
-    DWORD type = MEM_COMMIT | MEM_RESERVE;
 #if defined(__x86_64__)
-    type |= MEM_TOP_DOWN;
-#endif
-    auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * pageSize, type, PAGE_READWRITE));
+    pages = static_cast<uint8_t*>(HighPages(2 * pageSize));
+#else
+    pages = static_cast<uint8_t*>(
+        VirtualAlloc(nullptr, 2 * pageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (pages == nullptr) {
         std::fprintf(stderr, "host side: no pages for a call record\n");
         std::abort();
     }
-    DWORD old;
+#endif
     VirtualProtect(pages + pageSize, pageSize, PAGE_NOACCESS, &old);
     return pages;
 }
@@ -378,6 +418,7 @@ CallRecord::CallRecord(HMODULE instance) {
 }
 
 CallRecord::~CallRecord() {
+    Revoke();
     SpareRecordPages().push_back(pages_);
 }
 

@@ -143,15 +143,26 @@ bool Printable(wchar_t c) {
     return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && !(c >= 0xD800 && c < 0xE000);
 }
 
+// Spaces other than the ASCII blank, and characters that show nothing (a soft hyphen, the
+// zero-width and direction marks): on a terminal each looks like a blank or like nothing.
+bool LooksLikeAnother(wchar_t c) {
+    return c == 0xA0 || c == 0xAD || c == 0x1680 || (c >= 0x2000 && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x2064) || c == 0x3000 ||
+           c == 0xFEFF;
+}
+
 // The character of the ANSI code page that starts at text[i], as UTF-8, with the count of its
-// bytes in `length`; empty when it would not print or is no character of the code page.
-std::string PrintableCharacter(const std::string& text, size_t i, UINT codePage, size_t* length) {
+// bytes in `length`; empty when it would not print or is no character of the code page, and
+// with `exact`, when it looks like another.
+std::string PrintableCharacter(const std::string& text, size_t i, UINT codePage, size_t* length,
+                               bool exact = false) {
     const unsigned char byte = static_cast<unsigned char>(text[i]);
     *length = i + 1 < text.size() && IsDBCSLeadByteEx(codePage, byte) ? 2 : 1;
     wchar_t wide[2];
     const int characters = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &text[i],
                                                static_cast<int>(*length), wide, 2);
-    if (characters != 1 || !Printable(wide[0])) return std::string();
+    if (characters != 1 || !Printable(wide[0]) || (exact && LooksLikeAnother(wide[0])))
+        return std::string();
     char utf8[4];
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, 1, utf8, sizeof utf8, nullptr, nullptr);
     return std::string(utf8, static_cast<size_t>(bytes > 0 ? bytes : 0));
@@ -159,13 +170,14 @@ std::string PrintableCharacter(const std::string& text, size_t i, UINT codePage,
 
 // Text of the ANSI code page (what the plug-in, Windows and our arguments hand us) as UTF-8 for
 // the terminal. What would not print, and bytes that are no character of the code page, show
-// as \xHH; with `exact`, a backslash shows doubled, so that every byte can be told apart.
+// as \xHH; with `exact`, so do characters that look like a blank or like nothing, and a
+// backslash shows doubled, so that two texts that differ show apart.
 std::string Shown(const std::string& text, bool exact = false) {
     const UINT codePage = GetACP();
     std::string shown;
     for (size_t i = 0; i < text.size();) {
         size_t length = 1;
-        const std::string character = PrintableCharacter(text, i, codePage, &length);
+        const std::string character = PrintableCharacter(text, i, codePage, &length, exact);
         if (text[i] == '\\') {
             shown += exact ? "\\\\" : "\\";
             i += 1;

@@ -9,13 +9,21 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 
+def given_reason(lines, i):
+    """The message GoogleTest prints under its "Skipped" line, or None when the skip gave none
+    (the next line is then GoogleTest's own)."""
+    if i < len(lines) and lines[i].strip() and not lines[i].startswith("["):
+        return lines[i].strip()
+    return None
+
+
 def reason(output):
     lines = output.splitlines()
     for i, line in enumerate(lines):
         if line.startswith("skipped: "):
             return line[len("skipped: "):]
-        if line.endswith(": Skipped") and i + 1 < len(lines) and lines[i + 1].strip():
-            return lines[i + 1].strip()
+        if line.endswith(": Skipped") and given_reason(lines, i + 1):
+            return given_reason(lines, i + 1)
         found = re.search(r" \.\.\. skipped '(.*)'$", line)
         if found:
             return found.group(1)
@@ -27,8 +35,8 @@ def cases_skipped_inside(output):
     found, reason_of_next = [], "no reason given"
     lines = output.splitlines()
     for i, line in enumerate(lines):
-        if line.endswith(": Skipped") and i + 1 < len(lines) and lines[i + 1].strip():
-            reason_of_next = lines[i + 1].strip()
+        if line.endswith(": Skipped") and given_reason(lines, i + 1):
+            reason_of_next = given_reason(lines, i + 1)
         skipped = re.match(r"\[  SKIPPED \] (\S+) \(\d+ ms\)$", line)
         if skipped:
             found.append((skipped.group(1), reason_of_next))

@@ -8,11 +8,14 @@
 
 wine_env_say() { printf '[wine] %s\n' "$*"; }
 
+# Set-up's answer lives in the project's build folder, wherever the caller stands.
+QV_WINE_ENV_PROJECT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
+
 # Why a prefix of this kind cannot be made here, or nothing when it can.
 # Whether 32-bit code runs comes from QV_EXECUTES_I686, or else from what set-up found out.
 wine_env_refusal() {
   local arch=$1 executes=${QV_EXECUTES_I686:-}
-  [ -n "$executes" ] || executes=$(cat build/executes-i686 2>/dev/null || echo yes)
+  [ -n "$executes" ] || executes=$(cat "$QV_WINE_ENV_PROJECT/build/executes-i686" 2>/dev/null || echo yes)
   if [ "$arch" = win32 ] && [ "$executes" = no ]; then
     echo "this machine cannot execute 32-bit x86 code"
   elif [ ! -x "$QV_WINE" ]; then

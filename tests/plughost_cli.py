@@ -75,6 +75,9 @@ class Errors(unittest.TestCase):
             (["--ok", "--cancel"], "--ok and --cancel are two answers"),
             (["--choose", "PDF", "--choose", "QVTest2"],
              '--choose "PDF" and --choose "QVTest2" are two answers'),
+            # A no-break space is no blank, and shows as its byte.
+            (["--choose", "PDF\u00a0X", "--choose", "PDF X"],
+             '--choose "PDF\\xA0X" and --choose "PDF X" are two answers'),
             # A backslash and the byte it would stand for are two names, shown apart.
             (["--choose", "a\\x01", "--choose", "a\x01"],
              '--choose "a\\\\x01" and --choose "a\\x01" are two answers'),
