@@ -1,5 +1,6 @@
 # Cross build of the 32-bit Windows plug-in's tests, bundled host and tools with MinGW-w64.
-include(${CMAKE_CURRENT_LIST_DIR}/mingw32-target.cmake)
+set(QV_MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-target.cmake)
 
 # The posix thread model: GoogleTest needs std::mutex, which the win32 model lacks.
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -1,6 +1,7 @@
 # Cross build of the x86-64 test build: the same sources as the 32-bit plug-in, its bundled host
 # and its tests, never shipped, run under 64-bit Wine in a win64 prefix.
-include(${CMAKE_CURRENT_LIST_DIR}/mingw64-target.cmake)
+set(QV_MINGW_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-target.cmake)
 
 # The posix thread model: GoogleTest needs std::mutex, which the win32 model lacks.
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

@@ -19,19 +19,11 @@ uint32_t CallWithHandle(HostService service, HostHandle handle) {
     return CallHostService(service, 1, arguments);
 }
 
-uint32_t CallResize(HostService service, HostHandle handle, uint32_t newSize) {
-    const uint32_t arguments[] = {Word(handle), newSize};
-    return CallHostService(service, 2, arguments);
-}
-
-uint32_t CallWithoutArguments(HostService service) {
-    return CallHostService(service, 0, nullptr);
-}
-
 } // namespace
 
 void HostResizeHandle(HostHandle handle, uint32_t newSize) {
-    CallResize(currentCallRecord->resizeHandle, handle, newSize);
+    const uint32_t arguments[] = {Word(handle), newSize};
+    CallHostService(currentCallRecord->resizeHandle, 2, arguments);
 }
 
 uint32_t HostHandleSize(HostHandle handle) {
@@ -52,7 +44,7 @@ void HostUnlockHandle(HostHandle handle) {
 
 namespace {
 uint32_t LastHandleErrorWord() {
-    return CallWithoutArguments(currentCallRecord->lastHandleError);
+    return CallHostService(currentCallRecord->lastHandleError, 0, nullptr);
 }
 } // namespace
 

@@ -105,20 +105,18 @@ void* AllocateHostMemory(size_t size) {
     size_t bucket = 0;
     while (bucket < kBuckets && (kSmallestBlock << bucket) < bytes)
         ++bucket;
+    // NewHighBlock stops the test when the area is used up.
     HighBlock* block = NewHighBlock(bucket, bytes);
-    void* memory = nullptr;
-    if (block != nullptr) {
-        block->bucket = bucket;
-        memory = block + 1;
-    }
+    block->bucket = bucket;
+    return block + 1;
 #else
     void* memory = std::malloc(size);
-#endif
     if (memory == nullptr) {
         std::fprintf(stderr, "host side: out of memory for %zu bytes\n", size);
         std::abort();
     }
     return memory;
+#endif
 }
 
 void FreeHostMemory(void* memory) {
@@ -141,6 +139,9 @@ struct HandleBox {
     int lockDepth = 0;
     bool movable = false;
 
+    HandleBox() = default;
+    HandleBox(const HandleBox&) = delete;
+    HandleBox& operator=(const HandleBox&) = delete;
     ~HandleBox() { FreeHostMemory(storage); }
     char* Block() { return reinterpret_cast<char*>(storage + kGuard); }
     void Allocate(uint32_t newSize, const char* bytes) {

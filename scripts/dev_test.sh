@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 build_dir=${1:?usage: scripts/dev_test.sh BUILD_DIR [ctest arguments]}
 shift
 toolchain=cmake/toolchain-mingw32.cmake prefix=win32
-executes=$(cat build/executes-i686 2>/dev/null || echo yes)
+source scripts/build.sh
+executes=$(machine_executes_i686)
 if [ "${QV_ARCH:-i686}" = x86_64 ]; then
   toolchain=cmake/toolchain-mingw64.cmake prefix=win64
 elif [ "$executes" = no ]; then
