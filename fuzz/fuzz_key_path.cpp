@@ -1,6 +1,6 @@
 // Fuzzes the preferences key path: never more than 255 characters, never a cut path, and the
-// empty levels, depth and broken characters that a split into characters, then levels, finds,
-// with no lead bytes and with those of code page 932.
+// empty levels, the ancestor one create needs and the broken characters that a split into
+// characters, then levels, finds, with no lead bytes and with those of code page 932.
 #include "title_text.h"
 
 #include <cstdint>
@@ -31,9 +31,8 @@ std::vector<std::string> Characters(const std::string& text, LeadByteTest isLead
     return characters;
 }
 
-// The path split at every backslash that is a character of its own: an empty piece is an empty
-// level, and every piece a level.
-KeyPathFault ModelFault(const std::string& path, LeadByteTest isLead) {
+// The path split at every backslash that is a character of its own: every piece a level.
+std::vector<std::string> ModelLevels(const std::string& path, LeadByteTest isLead) {
     std::vector<std::string> levels(1);
     for (const std::string& character : Characters(path, isLead)) {
         if (character == "\\")
@@ -41,10 +40,23 @@ KeyPathFault ModelFault(const std::string& path, LeadByteTest isLead) {
         else
             levels.back() += character;
     }
+    return levels;
+}
+
+bool ModelHasEmptyLevel(const std::vector<std::string>& levels) {
     for (const std::string& level : levels) {
-        if (level.empty()) return KeyPathFault::kEmptyLevel;
+        if (level.empty()) return true;
     }
-    return levels.size() > kMostKeyLevels ? KeyPathFault::kTooManyLevels : KeyPathFault::kNone;
+    return false;
+}
+
+// The levels but the last 32, joined again; none when there are at most 32.
+size_t ModelAncestorLength(const std::vector<std::string>& levels) {
+    if (levels.size() <= kMostLevelsCreatedAtOnce) return 0;
+    size_t length = 0;
+    for (size_t level = 0; level < levels.size() - kMostLevelsCreatedAtOnce; ++level)
+        length += (level == 0 ? 0 : 1) + levels[level].size();
+    return length;
 }
 
 bool ModelEndsInside(const std::string& text, LeadByteTest isLead) {
@@ -78,7 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (composed != (expected.size() <= 255)) std::abort();
     if (composed && expected != path) std::abort();
     if (!composed && path[0] != '\0') std::abort(); // a cut path would create the wrong key
-    if (composed && FindKeyPathFault(path, isLead) != ModelFault(expected, isLead)) std::abort();
+    const std::vector<std::string> levels = ModelLevels(expected, isLead);
+    if (composed && HasEmptyKeyLevel(path, isLead) != ModelHasEmptyLevel(levels)) std::abort();
+    if (composed && !ModelHasEmptyLevel(levels) &&
+        RequiredAncestorLength(path, isLead) != ModelAncestorLength(levels))
+        std::abort();
     if (EndsInsideCharacter(version.c_str(), isLead) != ModelEndsInside(version, isLead))
         std::abort();
     return 0;

@@ -1,4 +1,4 @@
-// Creating the plug-in's registry keys and closing them on every path.
+// Creating the plug-in's registry keys, looking for one, and closing them on every path.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +25,17 @@ inline LONG CreateUserKey(const char* path, HKEY* key, DWORD* disposition) {
     }
     *key = created;
     return ERROR_SUCCESS;
+}
+
+// Whether the key at `path` under HKEY_CURRENT_USER is known to be missing: only an open that
+// answers "not found" says so. The open asks to read values only, and a key it opens is closed at
+// once. A key that may not be opened (access denied) exists, and any other failure says nothing
+// of the key, so neither counts as missing.
+inline bool UserKeyIsMissing(const char* path) {
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    return status == ERROR_FILE_NOT_FOUND;
 }
 
 // Closes an open registry key when the routine that opened it returns.

@@ -53,9 +53,9 @@ bool ReadActiveWindowTitle(std::string* title) {
 }
 
 // Composes the preferences key path and answers ERROR_SUCCESS, or the status to show for a path
-// that is not asked for: one that Windows refuses, so that Wine, which would take it, ends as
-// Windows does, and one that would name some other key (a cut path, or a product or version
-// whose last lead byte would take the next backslash as its second byte).
+// that is not asked for: one with an empty level, and one that would name some other key (a cut
+// path, or a product or version whose last lead byte would take the next backslash as its second
+// byte).
 LONG ComposeUsableKeyPath(const std::string& product, const char* version, LeadByteTest isLeadByte,
                           char (&path)[kKeyPathBufferSize]) {
     if (!ComposePreferencesKeyPath(product.c_str(), version, path))
@@ -63,17 +63,26 @@ LONG ComposeUsableKeyPath(const std::string& product, const char* version, LeadB
     if (EndsInsideCharacter(product.c_str(), isLeadByte) ||
         EndsInsideCharacter(version, isLeadByte))
         return ERROR_NO_UNICODE_TRANSLATION;
-    switch (FindKeyPathFault(path, isLeadByte)) {
-    case KeyPathFault::kEmptyLevel:
-        // What Windows answers for a path that begins with an empty level.
-        return ERROR_BAD_PATHNAME;
-    case KeyPathFault::kTooManyLevels:
-        // Windows refuses more levels than it creates in one call as a name too long.
-        return ERROR_FILENAME_EXCED_RANGE;
-    case KeyPathFault::kNone:
-        break;
-    }
+    // This path can have an empty level only in the middle. Wine skips one there, so the value
+    // would land one level up, where no host reads; what Windows does with it is not known. 161
+    // is what Windows answers for an empty level at the start of a path.
+    if (HasEmptyKeyLevel(path, isLeadByte)) return ERROR_BAD_PATHNAME;
     return ERROR_SUCCESS;
+}
+
+// Windows creates at most 32 levels of a key path in one call, however deep the tree; Wine
+// creates any number. So a path of more than 32 levels is asked for only when its ancestor 32
+// levels up exists already. Answers ERROR_SUCCESS, or 206, the status of a name too long, when
+// that ancestor is missing. Nothing else refuses the path: the create answers for itself, and
+// as it names the whole path from the root, a key made or removed after this look can change
+// only whether the path is refused, never where the value goes.
+LONG CheckLevelsToCreate(const char (&path)[kKeyPathBufferSize], LeadByteTest isLeadByte) {
+    const size_t ancestorLength = RequiredAncestorLength(path, isLeadByte);
+    if (ancestorLength == 0) return ERROR_SUCCESS;
+    char ancestor[kKeyPathBufferSize];
+    std::memcpy(ancestor, path, ancestorLength);
+    ancestor[ancestorLength] = '\0';
+    return UserKeyIsMissing(ancestor) ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
 }
 
 void WritePrinterPreference(const char* path, const char* printer) {
@@ -109,7 +118,8 @@ void SetHostPrinter(HostHandle argumentHandle, HostHandle /*resultHandle*/) {
     // Every way the key cannot be had ends in the error box, like a failed write, since a
     // script's request must not vanish without trace.
     char path[kKeyPathBufferSize];
-    const LONG pathStatus = ComposeUsableKeyPath(product, version, codePage.isLeadByte, path);
+    LONG pathStatus = ComposeUsableKeyPath(product, version, codePage.isLeadByte, path);
+    if (pathStatus == ERROR_SUCCESS) pathStatus = CheckLevelsToCreate(path, codePage.isLeadByte);
     if (pathStatus != ERROR_SUCCESS) {
         ShowErrorBox(IDS_ERROR_CAPTION, pathStatus);
         return;

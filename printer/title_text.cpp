@@ -74,6 +74,16 @@ size_t Utf8CharacterStart(const std::string& text, size_t end) {
     return end - 1;
 }
 
+// Where the key path level that begins at `level` ends: at the backslash after it, or at the
+// terminator. A backslash that is the second byte of a double-byte character separates nothing.
+const char* KeyLevelEnd(const char* level, LeadByteTest isLeadByte) {
+    const char* at = level;
+    for (; *at != '\0' && *at != '\\'; ++at) {
+        if (isLeadByte(static_cast<unsigned char>(*at)) && at[1] != '\0') ++at;
+    }
+    return at;
+}
+
 } // namespace
 
 std::string ProductNameFromTitle(const std::string& title, const AnsiCodePage& codePage) {
@@ -127,22 +137,25 @@ bool EndsInsideCharacter(const char* text, LeadByteTest isLeadByte) {
     return inside;
 }
 
-KeyPathFault FindKeyPathFault(const char* path, LeadByteTest isLeadByte) {
-    unsigned levels = 1;
-    bool levelEmpty = true;
-    for (const char* at = path; *at != '\0'; ++at) {
-        if (isLeadByte(static_cast<unsigned char>(*at)) && at[1] != '\0') {
-            ++at;
-            levelEmpty = false;
-        } else if (*at != '\\') {
-            levelEmpty = false;
-        } else if (levelEmpty) {
-            return KeyPathFault::kEmptyLevel;
-        } else {
-            ++levels;
-            levelEmpty = true;
-        }
+bool HasEmptyKeyLevel(const char* path, LeadByteTest isLeadByte) {
+    const char* level = path;
+    for (;;) {
+        const char* end = KeyLevelEnd(level, isLeadByte);
+        if (end == level) return true;
+        if (*end == '\0') return false;
+        level = end + 1;
     }
-    if (levelEmpty) return KeyPathFault::kEmptyLevel;
-    return levels > kMostKeyLevels ? KeyPathFault::kTooManyLevels : KeyPathFault::kNone;
+}
+
+size_t RequiredAncestorLength(const char* path, LeadByteTest isLeadByte) {
+    unsigned levels = 1;
+    for (const char* end = KeyLevelEnd(path, isLeadByte); *end != '\0';
+         end = KeyLevelEnd(end + 1, isLeadByte))
+        ++levels;
+    if (levels <= kMostLevelsCreatedAtOnce) return 0;
+    // The ancestor ends at the backslash after its last level.
+    const char* end = KeyLevelEnd(path, isLeadByte);
+    for (unsigned kept = 1; kept < levels - kMostLevelsCreatedAtOnce; ++kept)
+        end = KeyLevelEnd(end + 1, isLeadByte);
+    return static_cast<size_t>(end - path);
 }

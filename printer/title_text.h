@@ -19,17 +19,17 @@ const unsigned kKeyPathBufferSize = 256;
 bool ComposePreferencesKeyPath(const char* product, const char* version,
                                char (&path)[kKeyPathBufferSize]);
 
-// Windows takes a key path of at most this many levels in one call.
-const unsigned kMostKeyLevels = 32;
+// Whether `path` has an empty level: a backslash at either end, or two together. A backslash that
+// is the second byte of a double-byte character separates no levels.
+bool HasEmptyKeyLevel(const char* path, LeadByteTest isLeadByte);
 
-// What makes Windows refuse a key path that Wine takes: an empty level (a backslash at either
-// end, or two together), which Wine skips and so writes one level up, and more levels than
-// Windows takes in one call, which Wine creates.
-enum class KeyPathFault { kNone, kEmptyLevel, kTooManyLevels };
+// Windows creates at most this many levels of a key path in one call; the tree may be deeper.
+const unsigned kMostLevelsCreatedAtOnce = 32;
 
-// The fault of `path`, an empty level before too many levels. A backslash that is the second
-// byte of a double-byte character separates no levels.
-KeyPathFault FindKeyPathFault(const char* path, LeadByteTest isLeadByte);
+// How many leading bytes of `path`, a path without empty levels, name the ancestor that must
+// exist already for one call to create the path: all of it but its last 32 levels. 0 when the
+// path has at most 32 levels, which one call creates from the root.
+size_t RequiredAncestorLength(const char* path, LeadByteTest isLeadByte);
 
 // Whether `text` ends inside a double-byte character: its last character is a lead byte without
 // a second byte. Put before a key path's backslash, that byte would take the backslash as its

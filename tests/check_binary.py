@@ -15,7 +15,8 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "winsp
 # Every function the library may import: each exists on Windows XP, where the host versions that
 # this plug-in serves run. A new import belongs here only once it is known to exist there.
 XP_IMPORTS = {
-    "advapi32.dll": {"RegCloseKey", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA"},
+    "advapi32.dll": {"RegCloseKey", "RegCreateKeyExA", "RegOpenKeyExA", "RegQueryValueExA",
+                     "RegSetValueExA"},
     "comdlg32.dll": {"PrintDlgA"},
     "gdi32.dll": {"CreateSolidBrush", "DeleteObject", "GetObjectA", "SetBkColor", "SetBkMode",
                   "SetTextColor"},

@@ -37,6 +37,7 @@ struct PlatformCall {
 // EndDialog is left out: when it fails a modal dialog can never end, on any program.
 PlatformCall platformCalls[] = {
     {"RegCreateKeyExA", 9, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
+    {"RegOpenKeyExA", 5, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
     {"RegSetValueExA", 6, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
     {"RegQueryValueExA", 6, ERROR_ACCESS_DENIED, 0, Kind::Plain, nullptr, 0, -1},
     {"RegCloseKey", 1, ERROR_INVALID_HANDLE, 0, Kind::Release, nullptr, 0, -1},
@@ -103,6 +104,7 @@ void Observe(size_t slot, const uintptr_t* arguments, uintptr_t result) {
         ++holdings.keys;
         createdKeys.push_back(reinterpret_cast<const char*>(arguments[1]));
     }
+    if (Named(slot, "RegOpenKeyExA") && result == ERROR_SUCCESS) ++holdings.keys;
     if (Named(slot, "RegCloseKey")) --holdings.keys;
     if (Named(slot, "OpenPrinterA") && result != 0) ++holdings.printers;
     if (Named(slot, "ClosePrinter")) --holdings.printers;
@@ -210,6 +212,7 @@ class PlatformHooks {
 
 const char kTestPrinter[] = "PDF";
 const char kPreferencesKey[] = "Software\\FileMaker\\FileMaker Pro\\7.0-faults\\Preferences";
+const char kProductKey[] = "Software\\FileMaker\\FileMaker Pro";
 const char kVersionsKey[] = "Software\\FileMaker\\FileMaker Pro\\7.0-faults";
 const char kEmptyProductKey[] = "Software\\FileMaker\\\\7.0-faults";
 const char kRecordKey[] = "Software\\FileMaker\\FileMaker Pro\\5.5\\PlugIns\\Tesmun Plugin\\2.0v1";
@@ -229,9 +232,18 @@ int StoredCopies() {
     return copies;
 }
 
-bool PrinterValueStored() {
+// A version of 31 levels under kVersionsKey's: with the product's key there, its path of 35
+// levels is looked at before its one create of 32.
+std::string DeepVersion() {
+    std::string version = "7.0-faults";
+    for (int level = 2; level <= 31; ++level)
+        version += "\\v";
+    return version;
+}
+
+bool PrinterValueStored(const std::string& path = kPreferencesKey) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kPreferencesKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     const bool stored =
         RegQueryValueExA(key, "Printer", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
@@ -322,6 +334,35 @@ std::vector<Operation> Operations() {
                                       EXPECT_EQ(kPreferencesKey, key);
                               }
                           }});
+    operations.push_back(
+        {"set printer, deep path",
+         [] {
+             RegDeleteTreeA(HKEY_CURRENT_USER, kVersionsKey);
+             RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey);
+             HKEY key;
+             if (RegCreateKeyExA(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &key, nullptr) == ERROR_SUCCESS)
+                 RegCloseKey(key);
+         },
+         [](const char* failing) {
+             ActiveWindow window("FileMaker Pro - [Faults]");
+             createdKeys.clear();
+             const std::string version = DeepVersion();
+             const CallOutcome outcome = CallFunction(1, "Fault Printer|" + version);
+             EXPECT_FALSE(outcome.resultTouched);
+             const std::string path = std::string(kProductKey) + "\\" + version + "\\Preferences";
+             if (TitleLost(failing)) {
+                 EXPECT_TRUE(createdKeys.empty())
+                     << "created " << createdKeys.front() << ", expected no key";
+                 return;
+             }
+             // A failed look at the ancestor refuses nothing.
+             const bool stopped = FailingOneOf(
+                 failing, {"VirtualAlloc", "RegCreateKeyExA", "RegSetValueExA", kAllocation});
+             EXPECT_EQ(!stopped, PrinterValueStored(path));
+             for (const std::string& key : createdKeys)
+                 EXPECT_EQ(path, key);
+         }});
     operations.push_back(
         {"set printer, path too long", [] { RegDeleteTreeA(HKEY_CURRENT_USER, kEmptyProductKey); },
          [](const char* failing) {

@@ -25,6 +25,26 @@ std::string PathAsWineStoresIt(std::string path) {
     return path;
 }
 
+// The first `count` levels of `path`.
+std::string LeadingLevels(const std::string& path, int count) {
+    size_t end = 0;
+    for (int level = 0; level < count && end != std::string::npos; ++level)
+        end = path.find('\\', end + 1);
+    return path.substr(0, end);
+}
+
+// Makes the first `count` levels of `path`, one level a call, as Windows lets a test do.
+void MakeLeadingLevels(const std::string& path, int count) {
+    for (int level = 1; level <= count; ++level) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(HKEY_CURRENT_USER, LeadingLevels(path, level).c_str(), 0, nullptr,
+                                  0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+            << "level " << level;
+        RegCloseKey(key);
+    }
+}
+
 // Removes at its end the levels of `path` that did not exist at its start, and puts back a
 // "Printer" value that the key held before.
 class RegistryScope {
@@ -273,9 +293,10 @@ TEST_F(HostPrinter, ArgumentsAtTheCapAndWithZeroBytes) {
     EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
 }
 
-// Windows refuses a key path with an empty level, where Wine skips the level and writes one
-// level up, under a key no host reads; so the path is not asked for, and the box says why, with
-// the status Windows gives for a path that begins with an empty level.
+// A key path with an empty level is never asked for: Wine skips the level and would write one
+// level up, under a key no host reads, and what Windows does with an empty level in the middle,
+// the only place this path can have one, is not known. The box says why, with 161, the status
+// Windows gives for an empty level at the start.
 TEST_F(HostPrinter, WithoutAnActiveWindowNothingIsAskedAndTheBoxSaysSo) {
     if (GetActiveWindow() != nullptr) GTEST_SKIP() << "a window of the test program is active";
     const RegistryScope scope(PreferencesPath("", "7.0"));
@@ -287,32 +308,24 @@ TEST_F(HostPrinter, WithoutAnActiveWindowNothingIsAskedAndTheBoxSaysSo) {
     EXPECT_FALSE(KeyExists("Software\\FileMaker\\7.0"));
 }
 
-// Every path Windows would refuse, whichever part makes it so: an empty level (a missing or
-// empty version, a backslash at either end of the version or the product, or two together) and
-// more than 32 levels, which Windows does not create in one call. None is asked for, nothing is
-// written, and the box shows the status: 161 for the empty level, 206 for the depth, as for a
-// path that is too long. A version of 28 levels makes a path of exactly 32 and is written.
-TEST_F(HostPrinter, PathsWindowsWouldRefuseAreShownAndNotAsked) {
-    std::string levels28 = "v";
-    for (int level = 2; level <= 28; ++level)
-        levels28 += "\\v";
+// Every way the path gets an empty level: a missing or empty version, a backslash at either end
+// of the version or the product, or two together. None is asked for, nothing is written, and the
+// box shows 161.
+TEST_F(HostPrinter, PathsWithAnEmptyLevelAreShownAndNotAsked) {
     const struct {
         std::string title;
         std::string text;
         std::string version; // as the path would hold it
-        const char* box;     // null: written
     } cases[] = {
-        {"FileMaker Pro - [Contacts]", "P", "", "error 161"},
-        {"FileMaker Pro - [Contacts]", "P|", "", "error 161"},
-        {"FileMaker Pro - [Contacts]", "P|" + std::string(201, 'v'), "", "error 161"},
-        {"FileMaker Pro - [Contacts]", "P|\\7.0", "\\7.0", "error 161"},
-        {"FileMaker Pro - [Contacts]", "P|7.0\\", "7.0\\", "error 161"},
-        {"FileMaker Pro - [Contacts]", "P|7.0\\\\a", "7.0\\\\a", "error 161"},
-        {"FileMaker Pro\\ - [Contacts]", "P|7.0", "7.0", "error 161"},
-        {"\\FileMaker Pro - [Contacts]", "P|7.0", "7.0", "error 161"},
-        {"", "P|7.0", "7.0", "error 161"},
-        {"FileMaker Pro - [Contacts]", "P|" + levels28, levels28, nullptr},
-        {"FileMaker Pro - [Contacts]", "P|" + levels28 + "\\v", levels28 + "\\v", "error 206"},
+        {"FileMaker Pro - [Contacts]", "P", ""},
+        {"FileMaker Pro - [Contacts]", "P|", ""},
+        {"FileMaker Pro - [Contacts]", "P|" + std::string(201, 'v'), ""},
+        {"FileMaker Pro - [Contacts]", "P|\\7.0", "\\7.0"},
+        {"FileMaker Pro - [Contacts]", "P|7.0\\", "7.0\\"},
+        {"FileMaker Pro - [Contacts]", "P|7.0\\\\a", "7.0\\\\a"},
+        {"FileMaker Pro\\ - [Contacts]", "P|7.0", "7.0"},
+        {"\\FileMaker Pro - [Contacts]", "P|7.0", "7.0"},
+        {"", "P|7.0", "7.0"},
     };
     for (const auto& c : cases) {
         const std::string product =
@@ -327,20 +340,97 @@ TEST_F(HostPrinter, PathsWindowsWouldRefuseAreShownAndNotAsked) {
             const ActiveWindow window(c.title);
             Call(c.text);
         }
-        if (c.box == nullptr) {
+        EXPECT_TRUE(calls.createPaths.empty()) << where << ": asked for " << LastCreatePath();
+        EXPECT_EQ(boxesBefore + 1, boxes_.Boxes().size()) << where;
+        if (boxes_.Boxes().size() != boxesBefore + 1) continue;
+        EXPECT_EQ(kErrorCaption, boxes_.Boxes().back().caption) << where;
+        EXPECT_EQ("error 161", boxes_.Boxes().back().text) << where;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(PathAsWineStoresIt(path), "Printer").status)
+            << where;
+    }
+}
+
+// Windows creates at most 32 levels of a key path in one call, however deep the tree. A path
+// whose missing levels are 32 or fewer is asked for in one call and written, whatever its depth;
+// one that would need more is refused with 206, and nothing is asked for or created. The path is
+// Software, FileMaker, a product of this test's own, the version's levels and Preferences.
+TEST_F(HostPrinter, OneCallCreatesAtMost32NewLevels) {
+    const struct {
+        int existing; // leading levels that exist before the call, from Software on
+        int missing;  // the levels after them, which the call creates
+    } cases[] = {
+        // Up to FileMaker; 31 missing levels make a path of 33, a version of 29 levels.
+        {2, 31},
+        {2, 32},
+        {2, 33},
+        {3, 31},
+        {3, 32},
+        {3, 33},
+        {60, 31},
+        {60, 32},
+        {60, 33},
+        // A version of 100 levels, the deepest that its argument holds.
+        {72, 32},
+    };
+    for (const auto& c : cases) {
+        std::string version = "v";
+        for (int level = 5; level < c.existing + c.missing; ++level)
+            version += "\\v";
+        const std::string path = PreferencesPath("QV levels test", version);
+        const std::string firstMissing = LeadingLevels(path, c.existing + 1);
+        const std::string where = std::to_string(c.existing) + " levels there and " +
+                                  std::to_string(c.missing) + " missing";
+        const RegistryScope scope(path);
+        ASSERT_FALSE(KeyExists(LeadingLevels(path, 3))) << "the test's product key exists";
+        ASSERT_NO_FATAL_FAILURE(MakeLeadingLevels(path, c.existing)) << where;
+        calls.createPaths.clear();
+        const size_t boxesBefore = boxes_.Boxes().size();
+        {
+            const ActiveWindow window("QV levels test - [Contacts]");
+            Call("P|" + version);
+        }
+        if (c.missing <= 32) {
+            EXPECT_EQ(1u, calls.createPaths.size()) << where;
             EXPECT_EQ(path, LastCreatePath()) << where;
             EXPECT_EQ(std::string("P\0", 2), ReadValue(path, "Printer").bytes) << where;
             EXPECT_EQ(boxesBefore, boxes_.Boxes().size()) << where;
             continue;
         }
         EXPECT_TRUE(calls.createPaths.empty()) << where << ": asked for " << LastCreatePath();
+        EXPECT_FALSE(KeyExists(firstMissing)) << where << ": created " << firstMissing;
         EXPECT_EQ(boxesBefore + 1, boxes_.Boxes().size()) << where;
         if (boxes_.Boxes().size() != boxesBefore + 1) continue;
         EXPECT_EQ(kErrorCaption, boxes_.Boxes().back().caption) << where;
-        EXPECT_EQ(c.box, boxes_.Boxes().back().text) << where;
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadValue(PathAsWineStoresIt(path), "Printer").status)
-            << where;
+        EXPECT_EQ("error 206", boxes_.Boxes().back().text) << where;
     }
+    EXPECT_EQ(0u, calls.openAccess & ~static_cast<REGSAM>(KEY_READ))
+        << "looked at a key for more than reading";
+}
+
+// Only a look that finds no ancestor refuses the path. A key that may not be read exists, and
+// an answer that says nothing of the key leaves the answer to the create: a path that Windows
+// would create is never refused on doubt. Here the ancestor exists: 3 levels, and 32 to create.
+TEST_F(HostPrinter, AncestorThatCannotBeLookedAtRefusesNothing) {
+    std::string version = "v";
+    for (int level = 2; level <= 31; ++level)
+        version += "\\v";
+    const std::string path = PreferencesPath("FileMaker Pro", version);
+    const RegistryScope scope(path);
+    ASSERT_NO_FATAL_FAILURE(MakeLeadingLevels(path, 3));
+    for (const LONG answer : {ERROR_ACCESS_DENIED, ERROR_BADDB}) {
+        calls.createPaths.clear();
+        calls.openPaths.clear();
+        calls.failOpen = answer;
+        {
+            const ActiveWindow window("FileMaker Pro - [Contacts]");
+            Call("P" + std::to_string(answer) + "|" + version);
+        }
+        EXPECT_EQ(1u, calls.openPaths.size()) << "the look answered " << answer;
+        EXPECT_EQ(path, LastCreatePath()) << "the look answered " << answer;
+        EXPECT_EQ("P" + std::to_string(answer) + '\0', ReadValue(path, "Printer").bytes)
+            << "the look answered " << answer;
+    }
+    EXPECT_TRUE(boxes_.Boxes().empty()) << boxes_.Boxes()[0].text;
 }
 
 TEST_F(HostPrinter, PathOver255CharactersIsShownAndCreatesNothing) {

@@ -65,6 +65,7 @@ void StoreValue(const std::string& path, const char* keyClass, const char* name,
 namespace {
 
 decltype(&RegCreateKeyExA) originalCreateKey;
+decltype(&RegOpenKeyExA) originalOpenKey;
 decltype(&RegCloseKey) originalCloseKey;
 decltype(&RegSetValueExA) originalSetValue;
 decltype(&RegQueryValueExA) originalQueryValue;
@@ -86,6 +87,15 @@ LONG WINAPI CreateKeyRecorded(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyC
     if (status == ERROR_SUCCESS && registryCalls.createReportsNoDisposition &&
         disposition != nullptr)
         *disposition = 0;
+    return status;
+}
+
+LONG WINAPI OpenKeyRecorded(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    registryCalls.openPaths.push_back(path);
+    registryCalls.openAccess |= access;
+    if (registryCalls.failOpen != ERROR_SUCCESS) return registryCalls.failOpen;
+    const LONG status = originalOpenKey(root, path, options, access, key);
+    if (status == ERROR_SUCCESS) registryCalls.openKeys.insert(*key);
     return status;
 }
 
@@ -114,19 +124,21 @@ LONG WINAPI QueryValueMayFail(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD t
 
 RegistryRecorder::RegistryRecorder()
     : createHook_(PluginModule(), "RegCreateKeyExA", &CreateKeyRecorded),
+      openHook_(PluginModule(), "RegOpenKeyExA", &OpenKeyRecorded),
       closeHook_(PluginModule(), "RegCloseKey", &CloseKeyRecorded),
       setHook_(PluginModule(), "RegSetValueExA", &SetValueRecorded),
       queryHook_(PluginModule(), "RegQueryValueExA", &QueryValueMayFail) {
     registryCalls = RegistryCalls();
     originalCreateKey = createHook_.Original();
+    originalOpenKey = openHook_.Original();
     originalCloseKey = closeHook_.Original();
     originalSetValue = setHook_.Original();
     originalQueryValue = queryHook_.Original();
 }
 
 bool RegistryRecorder::Installed() const {
-    return createHook_.Installed() && closeHook_.Installed() && setHook_.Installed() &&
-           queryHook_.Installed();
+    return createHook_.Installed() && openHook_.Installed() && closeHook_.Installed() &&
+           setHook_.Installed() && queryHook_.Installed();
 }
 
 void RegistryRecorder::ExpectEveryKeyClosedOnce() const {

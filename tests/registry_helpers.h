@@ -34,6 +34,8 @@ void StoreValue(const std::string& path, const char* keyClass, const char* name,
 // What the plug-in asked of the registry, and the failures a test makes it meet.
 struct RegistryCalls {
     std::vector<std::string> createPaths; // one per RegCreateKeyExA call, failed ones too
+    std::vector<std::string> openPaths;   // one per RegOpenKeyExA call, failed ones too
+    REGSAM openAccess = 0;                // every access any open asked for
     std::set<HKEY> openKeys;
     int strayCloses = 0;
     int writes = 0;
@@ -43,6 +45,7 @@ struct RegistryCalls {
     HKEY keyLeftByFailedCreate = nullptr;
     DWORD dispositionLeftByFailedCreate = 0;
     bool createReportsNoDisposition = false; // a create that succeeds leaves the disposition 0
+    LONG failOpen = ERROR_SUCCESS;
     LONG failWrite = ERROR_SUCCESS;
     LONG failRead = ERROR_SUCCESS; // the read of the data, not the size query before it
     std::string writtenName;       // the last write's
@@ -53,7 +56,7 @@ struct RegistryCalls {
 // The hooks are plain functions, so there is one record, filled by the recorder that lives.
 extern RegistryCalls registryCalls;
 
-// While it lives, the plug-in's RegCreateKeyExA, RegCloseKey, RegSetValueExA and
+// While it lives, the plug-in's RegCreateKeyExA, RegOpenKeyExA, RegCloseKey, RegSetValueExA and
 // RegQueryValueExA go through `registryCalls`, which it starts empty.
 class RegistryRecorder {
   public:
@@ -67,6 +70,7 @@ class RegistryRecorder {
 
   private:
     ImportHook<decltype(&RegCreateKeyExA)> createHook_;
+    ImportHook<decltype(&RegOpenKeyExA)> openHook_;
     ImportHook<decltype(&RegCloseKey)> closeHook_;
     ImportHook<decltype(&RegSetValueExA)> setHook_;
     ImportHook<decltype(&RegQueryValueExA)> queryHook_;

@@ -165,36 +165,57 @@ std::string Levels(int count) {
     return path;
 }
 
-TEST(KeyPath, EmptyLevelsAndMoreThan32LevelsAreFaults) {
+TEST(KeyPath, EmptyLevels) {
     const struct {
         std::string path;
         LeadByteTest isLead;
-        KeyPathFault fault;
+        bool empty;
     } cases[] = {
-        {"Software\\FileMaker\\FileMaker Pro\\7.0\\Preferences", NoLeadBytes, KeyPathFault::kNone},
-        {"Software\\FileMaker\\\\7.0\\Preferences", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {"Software\\FileMaker\\FileMaker Pro\\\\Preferences", NoLeadBytes,
-         KeyPathFault::kEmptyLevel},
-        {"\\Software", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {"Software\\", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {"\\", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {"", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {Levels(32), NoLeadBytes, KeyPathFault::kNone},
-        {Levels(33), NoLeadBytes, KeyPathFault::kTooManyLevels},
-        {Levels(33) + "\\", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {"\\" + Levels(40), NoLeadBytes, KeyPathFault::kEmptyLevel},
+        {"Software\\FileMaker\\FileMaker Pro\\7.0\\Preferences", NoLeadBytes, false},
+        {"Software\\FileMaker\\\\7.0\\Preferences", NoLeadBytes, true},
+        {"Software\\FileMaker\\FileMaker Pro\\\\Preferences", NoLeadBytes, true},
+        {"\\Software", NoLeadBytes, true},
+        {"Software\\", NoLeadBytes, true},
+        {"\\", NoLeadBytes, true},
+        {"", NoLeadBytes, true},
+        {Levels(100), NoLeadBytes, false},
+        {Levels(33) + "\\", NoLeadBytes, true},
         // In code page 932 "ソ" is 0x83 0x5C: its second byte separates no levels.
-        {"Software\\\x83\\\\7.0", Cp932LeadBytes, KeyPathFault::kNone},
-        {"Software\\\x83\\\\7.0", NoLeadBytes, KeyPathFault::kEmptyLevel},
-        {"Software\\\x83\\", Cp932LeadBytes, KeyPathFault::kNone},
-        {"Software\\\x83", Cp932LeadBytes, KeyPathFault::kNone},
-        {Levels(32) + "\x83\\A", Cp932LeadBytes, KeyPathFault::kNone},
-        {Levels(32) + "\x83\\A", NoLeadBytes, KeyPathFault::kTooManyLevels},
+        {"Software\\\x83\\\\7.0", Cp932LeadBytes, false},
+        {"Software\\\x83\\\\7.0", NoLeadBytes, true},
+        {"Software\\\x83\\", Cp932LeadBytes, false},
+        {"Software\\\x83", Cp932LeadBytes, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(static_cast<int>(c.fault),
-                  static_cast<int>(FindKeyPathFault(c.path.c_str(), c.isLead)))
+        EXPECT_EQ(c.empty, HasEmptyKeyLevel(c.path.c_str(), c.isLead))
             << "path \"" << c.path << "\"" << (c.isLead == NoLeadBytes ? "" : " in code page 932");
+    }
+}
+
+// One call creates at most 32 levels, so a deeper path needs all but its last 32 levels to exist.
+TEST(KeyPath, AncestorThatMustExistForOneCall) {
+    const std::string root = "Software\\FileMaker";
+    const struct {
+        std::string path;
+        LeadByteTest isLead;
+        std::string ancestor;
+    } cases[] = {
+        {Levels(31), NoLeadBytes, ""},
+        {Levels(32), NoLeadBytes, ""},
+        {Levels(33), NoLeadBytes, "A"},
+        {Levels(100), NoLeadBytes, Levels(68)},
+        {root + "\\" + Levels(31), NoLeadBytes, "Software"},
+        {root + "\\" + Levels(32), NoLeadBytes, root},
+        {"Software\\" + std::string(200, 'x') + "\\" + Levels(22), NoLeadBytes, ""},
+        // The second byte of "ソ" (0x83 0x5C) is no separator in code page 932.
+        {Levels(32) + "\x83\\A", Cp932LeadBytes, ""},
+        {Levels(32) + "\x83\\A", NoLeadBytes, "A"},
+        {"\x83\\\\" + Levels(32), Cp932LeadBytes, "\x83\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.ancestor.size(), RequiredAncestorLength(c.path.c_str(), c.isLead))
+            << "path \"" << c.path << "\"" << (c.isLead == NoLeadBytes ? "" : " in code page 932")
+            << ", ancestor \"" << c.ancestor << "\"";
     }
 }
 
