@@ -17,6 +17,7 @@ add_test(NAME release_msi_win32 COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/te
   ${CMAKE_BINARY_DIR} Win32Prefix)
 if(QV_EXECUTES_I686)
   set_tests_properties(release_msi release_msi_win32 PROPERTIES ENVIRONMENT "QV_EXECUTES_I686=yes")
+  set_tests_properties(release_msi_win32 PROPERTIES LABELS executes_i686)
 else()
   set_tests_properties(release_msi release_msi_win32 PROPERTIES ENVIRONMENT "QV_EXECUTES_I686=no")
 endif()

@@ -28,11 +28,11 @@ build_native() {
 build_windows() {
   echo "[build] QV_Printer7.fmx, plughost.exe and the Wine tests in build/"
   mkdir -p build
-  local executes=ON
-  [ "$(machine_executes_i686)" = yes ] || executes=OFF
+  # The tests that execute 32-bit code are registered for real on every machine: where this
+  # one cannot run them, the run scripts take them to the emulated machine.
   run_build_step build/configure.log \
     cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-    -DQV_NATIVE_DIR="$PWD/build-native" -DQV_EXECUTES_I686=$executes
+    -DQV_NATIVE_DIR="$PWD/build-native" -DQV_EXECUTES_I686=ON
   run_build_step build/build.log cmake --build build -j "$(nproc)"
 }
 

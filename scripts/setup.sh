@@ -14,6 +14,8 @@ packages=(
 )
 # 32-bit Wine, and the 32-bit CUPS library it needs to see printers, where 32-bit code runs.
 i386_packages=(wine32:i386 libcups2:i386)
+# Where it does not: the emulator, and the tools that make its small initramfs.
+emulated_machine_packages=(qemu-system-x86 busybox-static cpio)
 
 missing_of() {
   local p
@@ -68,7 +70,12 @@ if [ "$executes" = yes ]; then
     install_packages "${missing[@]}"
   fi
 else
-  say "this machine cannot execute 32-bit x86 code: 32-bit Wine is not installed"
+  say "this machine cannot execute 32-bit x86 code: the i686 Wine tests run inside an emulated" \
+    "x86-64 machine (32-bit Wine is not installed here)"
+  mapfile -t missing < <(missing_of "${emulated_machine_packages[@]}")
+  if [ ${#missing[@]} -gt 0 ]; then install_packages "${missing[@]}"; fi
+  source scripts/emulated_machine.sh
+  emulated_machine_make
 fi
 
 # The code page tests take the Wine process's ANSI code page from its locale: Japanese gives

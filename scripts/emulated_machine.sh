@@ -1,0 +1,206 @@
+# Sourced by set-up and the run scripts where this machine cannot execute 32-bit x86 code. An
+# emulated x86-64 machine (qemu-system-x86_64 in software) has a 32-bit code segment whatever
+# the machine under it gives, so the shipped i686 library's Wine tests run in there.
+#   emulated_machine_make                 installs and makes what it needs, once per machine
+#   emulated_machine_run RESULTS FOLDER COMMAND
+#                                         boots it, runs COMMAND in FOLDER inside, powers off;
+#                                         RESULTS is an empty folder of the caller's, seen
+#                                         inside as /qv-results; returns COMMAND's status.
+#                                         The machine must be up within QV_EMULATED_BOOT_LIMIT
+#                                         seconds (300) and done QV_EMULATED_LIMIT seconds
+#                                         (3600) after that, or it is stopped and the run fails.
+# The machine's root is this machine's own root file system, shared read-only, under a
+# writable memory layer and a layer that holds 32-bit Wine, unpacked from Debian's packages
+# (this machine stays as it is). Its kernel is Debian's, unpacked too; a small initramfs
+# (scripts/emulated_machine_init.sh) lays the layers and hands over to
+# scripts/emulated_machine_guest.sh.
+
+emulated_say() { printf '[emulated] %s\n' "$*"; }
+
+QV_EMULATED_PROJECT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
+QV_EMULATED_DIR=${QV_EMULATED_DIR:-/var/cache/qv-printer7/emulated-machine}
+# What a made machine was made from: when this changes, it is made again. Raise the number
+# when the way of making it below changes.
+emulated_machine_recipe() {
+  {
+    echo 1
+    cat "$QV_EMULATED_PROJECT/scripts/emulated_machine_init.sh" \
+      "$QV_EMULATED_PROJECT/scripts/executes_i686.c"
+  } | sha256sum | cut -c1-16
+}
+
+# The modules that NAMES need, each after the ones it depends on, from the modules' own
+# "depends=" fields (the unpacked kernel has no modules.dep).
+emulated_module_order() {
+  local folder=$1 name file depends
+  shift
+  for name in "$@"; do
+    [[ " $emulated_modules_seen " == *" $name "* ]] && continue
+    file=$(find "$folder" -name "$name.ko" | head -n 1)
+    if [ -z "$file" ]; then
+      echo "[emulated] the kernel has no module $name (a compressed one is not handled)" >&2
+      return 1
+    fi
+    depends=$(grep -a -o -m 1 'depends=[^[:cntrl:]]*' "$file" | head -n 1)
+    depends=${depends#depends=}
+    emulated_module_order "$folder" ${depends//,/ } || return 1
+    emulated_modules_seen+=" $name"
+    echo "$name"
+  done
+}
+
+# Debian's kernel, unpacked into WORK, and an initramfs with busybox and the modules the
+# shared root needs (virtio, 9p, overlay).
+emulated_make_kernel() {
+  local work=$1 package modules initramfs applet name
+  package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+  [ -n "$package" ] || { emulated_say "cannot tell which kernel linux-image-amd64 is" >&2; return 1; }
+  emulated_say "unpacking $package"
+  mkdir -p "$work/kernel"
+  (cd "$work/kernel" && apt-get download -q "$package" >/dev/null 2>&1) ||
+    { emulated_say "cannot download $package" >&2; return 1; }
+  dpkg-deb -x "$work/kernel/$package"_*.deb "$work/kernel/root"
+  cp "$work/kernel/root/boot/vmlinuz-"* "$work/vmlinuz"
+  modules=$(echo "$work/kernel/root/lib/modules/"*)
+  initramfs=$work/initramfs
+  mkdir -p "$initramfs"/{bin,modules,proc,sys,dev,host,layer,memory,root}
+  cp /bin/busybox "$initramfs/bin/busybox"
+  for applet in sh mount umount insmod mkdir cat sleep switch_root; do
+    ln -s busybox "$initramfs/bin/$applet"
+  done
+  emulated_modules_seen=
+  emulated_module_order "$modules" virtio_pci 9pnet_virtio 9p overlay >"$initramfs/modules/order" ||
+    return 1
+  while read -r name; do
+    cp "$(find "$modules" -name "$name.ko" | head -n 1)" "$initramfs/modules/"
+  done <"$initramfs/modules/order"
+  install -m 755 "$QV_EMULATED_PROJECT/scripts/emulated_machine_init.sh" "$initramfs/init"
+  (cd "$initramfs" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | gzip -1 >"$work/initrd.img"
+  rm -rf "$work/kernel" "$initramfs"
+}
+
+# 32-bit Wine and the 32-bit CUPS library, with what they need that this machine lacks,
+# unpacked into WORK/layer as the packages would install them.
+emulated_make_wine_layer() {
+  local work=$1 deb top target
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    emulated_say "adding the i386 architecture (to download 32-bit Wine; nothing of it is installed)"
+    dpkg --add-architecture i386
+  fi
+  emulated_say "downloading 32-bit Wine's packages"
+  mkdir -p "$work/debs/partial" "$work/layer"
+  apt-get update -qq
+  if ! apt-get install -y -qq --download-only --no-install-recommends \
+    -o Dir::Cache::archives="$work/debs" wine32:i386 libcups2:i386 >"$work/debs/log" 2>&1; then
+    tail -n 5 "$work/debs/log" >&2
+    emulated_say "cannot download 32-bit Wine's packages" >&2
+    return 1
+  fi
+  emulated_say "unpacking $(ls "$work/debs/"*_i386.deb 2>/dev/null | wc -l) packages into the Wine layer"
+  for deb in "$work/debs/"*_i386.deb; do
+    [ -e "$deb" ] || continue
+    dpkg-deb -x "$deb" "$work/layer"
+  done
+  # Where this machine's /lib, /bin ... are links into /usr, a real folder of that name in the
+  # layer would hide the link: its files go where the link points.
+  for top in "$work/layer"/*; do
+    target=/$(basename "$top")
+    [ -L "$target" ] || continue
+    target=$(readlink "$target")
+    mkdir -p "$work/layer/${target#/}"
+    cp -a "$top/." "$work/layer/${target#/}/"
+    rm -rf "$top"
+  done
+  # As libwine's install script does: Wine's builtin zlib is MinGW's, marked as builtin.
+  local zlib=/usr/i686-w64-mingw32/lib/zlib1.dll out
+  out=$work/layer/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll
+  if [ -f "$zlib" ] && [ -d "$(dirname "$out")" ]; then
+    {
+      head -c 64 "$zlib"
+      printf 'Wine builtin DLL'
+      printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
+      tail -c +97 "$zlib"
+    } >"$out"
+  fi
+  rm -rf "$work/debs"
+}
+
+emulated_machine_make() {
+  local recipe work
+  recipe=$(emulated_machine_recipe)
+  if [ "$(cat "$QV_EMULATED_DIR/recipe" 2>/dev/null)" = "$recipe" ]; then
+    emulated_say "the emulated machine is made ($QV_EMULATED_DIR)"
+    return 0
+  fi
+  emulated_say "making the emulated machine in $QV_EMULATED_DIR (once per machine)"
+  mkdir -p "$(dirname "$QV_EMULATED_DIR")"
+  work=$(mktemp -d "$QV_EMULATED_DIR.new.XXXXXX")
+  if ! gcc -O1 -o "$work/executes_i686" "$QV_EMULATED_PROJECT/scripts/executes_i686.c" ||
+    ! emulated_make_kernel "$work" || ! emulated_make_wine_layer "$work"; then
+    rm -rf "$work"
+    emulated_say "cannot make the emulated machine" >&2
+    return 1
+  fi
+  echo "$recipe" >"$work/recipe"
+  rm -rf "$QV_EMULATED_DIR"
+  mv "$work" "$QV_EMULATED_DIR"
+}
+
+emulated_machine_run() {
+  local results=$1 folder=$2 command=$3
+  local boot_limit=${QV_EMULATED_BOOT_LIMIT:-300} limit=${QV_EMULATED_LIMIT:-3600}
+  local qemu tail_pid started booted fault= status previous_exit_trap
+  printf '%s\n%s\n' "$folder" "$command" >"$results/job"
+  cp "$QV_EMULATED_DIR/executes_i686" "$results/"
+  : >"$results/console"
+  # smap=off: with SMAP on, the guest kernel crashed at the probe's far call. no_timer_check:
+  # a loaded machine's guest once stopped at boot with "IO-APIC + timer doesn't work".
+  qemu-system-x86_64 -M pc -accel tcg,thread=multi -smp "$(nproc)" -cpu max,smap=off \
+    -m "${QV_EMULATED_MEMORY:-6G}" -nic none -no-reboot -display none -monitor none \
+    -serial "file:$results/console" \
+    -kernel "$QV_EMULATED_DIR/vmlinuz" -initrd "$QV_EMULATED_DIR/initrd.img" \
+    -append "console=ttyS0 quiet panic=1 no_timer_check qv.job=$QV_EMULATED_PROJECT/scripts/emulated_machine_guest.sh" \
+    -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
+    -virtfs "local,path=$QV_EMULATED_DIR/layer,mount_tag=winelayer,security_model=none,readonly=on" \
+    -virtfs "local,path=$results,mount_tag=results,security_model=none" \
+    </dev/null >"$results/qemu.log" 2>&1 &
+  qemu=$!
+  # The console as it comes, without the kernel's own lines about powering off.
+  tail -n +1 -s 0.5 -f --pid=$qemu "$results/console" |
+    sed -u -e 's/\r$//' -e '/^\[ *[0-9.]*\] \(sysrq\|reboot\): /d' &
+  tail_pid=$!
+  # An interrupted run leaves no emulator behind.
+  previous_exit_trap=$(trap -p EXIT)
+  trap 'kill $qemu $tail_pid 2>/dev/null' EXIT
+  trap 'kill $qemu $tail_pid 2>/dev/null; exit 130' INT TERM
+  started=$SECONDS
+  booted=
+  while kill -0 $qemu 2>/dev/null; do
+    if [ -z "$booted" ] && [ -e "$results/booted" ]; then booted=$SECONDS; fi
+    if [ -z "$booted" ] && ((SECONDS - started > boot_limit)); then
+      fault="the emulated machine did not boot within $boot_limit s"
+    elif [ -n "$booted" ] && ((SECONDS - booted > limit)); then
+      fault="the job ran longer than $limit s in the emulated machine"
+    fi
+    [ -z "$fault" ] || break
+    sleep 1
+  done
+  if [ -n "$fault" ]; then kill $qemu 2>/dev/null; fi
+  wait $qemu 2>/dev/null
+  wait $tail_pid 2>/dev/null
+  trap - EXIT INT TERM
+  eval "$previous_exit_trap"
+  status=$(cat "$results/status" 2>/dev/null)
+  if [ -z "$fault" ] && [ ! -e "$results/booted" ]; then
+    fault="the emulated machine did not boot: $(tail -n 3 "$results/qemu.log" "$results/console" | tr '\n' ' ')"
+  elif [ -z "$fault" ] && [ -z "$status" ]; then
+    fault="the emulated machine's results did not come back"
+  elif [ -z "$fault" ] && ! [[ "$status" =~ ^[0-9]+$ ]]; then
+    fault=$status
+  fi
+  if [ -n "$fault" ]; then
+    echo "[emulated] failed: $fault" >&2
+    return 1
+  fi
+  return "$status"
+}
