@@ -21,6 +21,6 @@ if(QV_EXECUTES_I686)
 else()
   set_tests_properties(release_msi release_msi_win32 PROPERTIES ENVIRONMENT "QV_EXECUTES_I686=no")
 endif()
-set_tests_properties(release_msi_win32 PROPERTIES SKIP_REGULAR_EXPRESSION "OK \\(skipped=")
+set_tests_properties(release_msi_win32 PROPERTIES SKIP_RETURN_CODE 77)
 add_test(NAME release_signing COMMAND ${SYSTEM_PYTHON3}
   ${CMAKE_SOURCE_DIR}/tests/release_signing.py ${CMAKE_BINARY_DIR})

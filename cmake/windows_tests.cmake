@@ -40,13 +40,13 @@ endfunction()
 find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 
 # A GoogleTest case that means something on i686 only: on x86-64 it skips with its reason, and
-# the ctest entry `name` runs it alone, so the summary shows the skip. tests/expect_skip.py
+# the ctest entry `name` runs it alone, so the summary shows the skip. tests/expect_case.py
 # counts it as skipped only when that very case reports its skip and the program ends well; a
 # failure, a crash or a filter that matches nothing fails. Programs of such cases alone get no
 # entry of their own there.
 set(QV_I686_ONLY_PROGRAMS service_convention_test)
 function(qv_i686_only_case name program case)
-  add_test(NAME ${name} COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/expect_skip.py
+  add_test(NAME ${name} COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/expect_case.py skips
     ${case} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${program}>)
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()
@@ -102,16 +102,16 @@ endif()
 
 # Cases of a test program run again in a process with another ANSI code page. Wine takes the
 # code page from the Unix locale, so the texts of such a run are text of that code page; the
-# cases fail if the process did not get the code page that QV_EXPECT_ACP names. The case
-# `must_pass` must have run and passed: a filter that matches nothing would pass in silence.
+# cases fail if the process did not get the code page that QV_EXPECT_ACP names.
+# tests/expect_case.py passes the run only when the program ended with 0, no case failed or
+# skipped, and the case `must_pass` ran and passed: a filter that matches nothing, or a crash
+# after the last case, fails.
 function(qv_code_page_run name program filter locale code_page must_pass)
-  qv_add_wine_test(${name} COMMAND ${program} --gtest_filter=${filter})
+  qv_add_wine_test(${name} COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/expect_case.py
+    passes ${must_pass} ${filter} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${program}>)
   if(QV_RUNS_WINE)
-    string(REPLACE "." "\\." must_pass "${must_pass}")
     set_tests_properties(${name} PROPERTIES
-      ENVIRONMENT "LC_ALL=${locale};LANG=${locale};QV_EXPECT_ACP=${code_page}"
-      PASS_REGULAR_EXPRESSION "\\[       OK \\] ${must_pass}"
-      FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|\\[  SKIPPED \\]")
+      ENVIRONMENT "LC_ALL=${locale};LANG=${locale};QV_EXPECT_ACP=${code_page}")
   endif()
 endfunction()
 

@@ -31,7 +31,9 @@ def reason(output):
 
 
 def cases_skipped_inside(output):
-    """GoogleTest cases that skipped inside a program that passed: (name, reason) pairs."""
+    """GoogleTest and unittest cases that skipped inside a program that passed: (name, reason)
+    pairs. unittest names a skipped case with its reason only at verbosity 2; otherwise its
+    summary's count stands for them."""
     found, reason_of_next = [], "no reason given"
     lines = output.splitlines()
     for i, line in enumerate(lines):
@@ -41,6 +43,12 @@ def cases_skipped_inside(output):
         if skipped:
             found.append((skipped.group(1), reason_of_next))
             reason_of_next = "no reason given"
+        named = re.match(r"\s*(\S+) \(.* \.\.\. skipped '(.*)'$", line)
+        if named:
+            found.append((named.group(1), named.group(2)))
+        counted = re.match(r"OK \(skipped=(\d+)\)$", line)
+        if counted and not any(re.search(r" \.\.\. skipped '", l) for l in lines):
+            found.append(("(%s unnamed)" % counted.group(1), "no reason printed"))
     return found
 
 

@@ -290,4 +290,4 @@ class Waiting(unittest.TestCase):
 
 if __name__ == "__main__":
     BUILD = sys.argv.pop(1)
-    unittest.main(verbosity=1)
+    unittest.main(verbosity=2)

@@ -5,6 +5,7 @@
 #include <winspool.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -44,11 +45,16 @@ DWORD BitOf(uint32_t function) {
     return function == 4 ? DM_DEFAULTSOURCE : DM_COPIES;
 }
 
+// The two fields, where the bytes hold them, and the size.
 std::string Describe(const Bytes& devmode) {
     if (devmode.empty()) return "no DEVMODE";
     const DEVMODEA* d = AsDevmode(devmode);
-    return "copies " + std::to_string(d->dmCopies) + ", source " +
-           std::to_string(d->dmDefaultSource) + ", " + std::to_string(devmode.size()) + " bytes";
+    std::string text;
+    if (devmode.size() >= offsetof(DEVMODEA, dmCopies) + sizeof d->dmCopies)
+        text += "copies " + std::to_string(d->dmCopies) + ", ";
+    if (devmode.size() >= offsetof(DEVMODEA, dmDefaultSource) + sizeof d->dmDefaultSource)
+        text += "source " + std::to_string(d->dmDefaultSource) + ", ";
+    return text + std::to_string(devmode.size()) + " bytes";
 }
 
 // Compares two DEVMODEs and, when they differ, says where and how.
@@ -71,6 +77,7 @@ struct Injection {
     bool failRead = false;
     bool dropGlobalDevmode = false; // pDevMode null after a real read
     DWORD clearFields = 0;          // dmFields bits removed after a real read
+    WORD shortDmSize = 0;           // ...the DEVMODE cut to this dmSize, no driver's part
     bool exactLayout = false;       // level 8 laid out to the byte, as Windows' spooler does
     SIZE_T junkAfterLevel8 = 0;     // the level-8 block is followed by this many junk bytes
     std::optional<LONG> driverSize, defaultsAnswer, mergeAnswer;
@@ -100,6 +107,7 @@ struct Seen {
     std::vector<Block> blocks;
     std::map<HGLOBAL, int> frees;
     int allocations = 0;
+    int reads = 0; // GetPrinterA calls with a buffer
     bool injected = false;
     LONG driverSize = 0;
     Bytes driverDefaults; // the DEVMODE the driver filled in as its defaults
@@ -187,6 +195,7 @@ BOOL WINAPI SpyGetPrinter(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size
         }
         return original.getPrinter(printer, level, buffer, size, needed);
     }
+    ++seen.reads;
     if (inject.failRead) {
         seen.injected = true;
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -210,6 +219,11 @@ BOOL WINAPI SpyGetPrinter(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size
         if (inject.clearFields != 0) {
             seen.injected = true;
             info->pDevMode->dmFields &= ~inject.clearFields;
+        }
+        if (inject.shortDmSize != 0) {
+            seen.injected = true;
+            info->pDevMode->dmSize = inject.shortDmSize;
+            info->pDevMode->dmDriverExtra = 0;
         }
         if (inject.dropGlobalDevmode) {
             seen.injected = true;
@@ -551,61 +565,62 @@ TEST_F(PrinterDefaults, FailuresReleaseEverythingAndAnnounceNothing) {
         const char* arguments;
         std::function<void(Injection&)> setUp;
         const std::string& result;
+        bool stopsBeforeTheRead; // no block allocated, level 8 never read
     } cases[] = {
-        {"unknown printer", "No Such Printer|3", nullptr, kNotFound},
+        {"unknown printer", "No Such Printer|3", nullptr, kNotFound, true},
         // Wine answers the level-8 size query of the print server with ERROR_INVALID_HANDLE.
-        {"empty name opens the print server", "|3", nullptr, kSaveProblem},
+        {"empty name opens the print server", "|3", nullptr, kSaveProblem, true},
         {"size query fails", "PDF|3", [](Injection& i) { i.sizeQueryError = ERROR_ACCESS_DENIED; },
-         kSaveProblem},
+         kSaveProblem, true},
         {"size query fails without an error", "PDF|3",
-         [](Injection& i) { i.sizeQueryFailsSilently = true; }, kSaveProblem},
+         [](Injection& i) { i.sizeQueryFailsSilently = true; }, kSaveProblem, true},
         {"size query needs 0 bytes", "PDF|3", [](Injection& i) { i.sizeQueryNeedsZero = FALSE; },
-         kSaveProblem},
+         kSaveProblem, true},
         {"size query succeeds with 0 bytes", "PDF|3",
-         [](Injection& i) { i.sizeQueryNeedsZero = TRUE; }, kSaveProblem},
+         [](Injection& i) { i.sizeQueryNeedsZero = TRUE; }, kSaveProblem, true},
         {"level-8 block not allocated", "PDF|3", [](Injection& i) { i.failAllocation = 1; },
-         kSaveProblem},
-        {"read fails", "PDF|3", [](Injection& i) { i.failRead = true; }, kSaveProblem},
+         kSaveProblem, false},
+        {"read fails", "PDF|3", [](Injection& i) { i.failRead = true; }, kSaveProblem, false},
         {"no global DEVMODE, driver size 0", "PDF|3",
          [](Injection& i) {
              i.dropGlobalDevmode = true;
              i.driverSize = 0;
          },
-         kSaveProblem},
+         kSaveProblem, false},
         {"no global DEVMODE, driver size negative", "PDF|3",
          [](Injection& i) {
              i.dropGlobalDevmode = true;
              i.driverSize = -1;
          },
-         kSaveProblem},
+         kSaveProblem, false},
         {"no global DEVMODE, its block not allocated", "PDF|3",
          [](Injection& i) {
              i.dropGlobalDevmode = true;
              i.failAllocation = 2;
          },
-         kSaveProblem},
+         kSaveProblem, false},
         {"no global DEVMODE, driver defaults not IDOK", "PDF|3",
          [](Injection& i) {
              i.dropGlobalDevmode = true;
              i.defaultsAnswer = IDCANCEL;
          },
-         kSaveProblem},
+         kSaveProblem, false},
         {"driver size unknown for a stored DEVMODE", "PDF|3",
-         [](Injection& i) { i.driverSize = -1; }, kSaveProblem},
-        {"merge not IDOK", "PDF|3", [](Injection& i) { i.mergeAnswer = -1; }, kSaveProblem},
+         [](Injection& i) { i.driverSize = -1; }, kSaveProblem, false},
+        {"merge not IDOK", "PDF|3", [](Injection& i) { i.mergeAnswer = -1; }, kSaveProblem, false},
         {"no global DEVMODE, merge not IDOK", "PDF|3",
          [](Injection& i) {
              i.dropGlobalDevmode = true;
              i.mergeAnswer = IDCANCEL;
          },
-         kSaveProblem},
-        {"store fails", "PDF|3", [](Injection& i) { i.failStore = true; }, kSaveProblem},
+         kSaveProblem, false},
+        {"store fails", "PDF|3", [](Injection& i) { i.failStore = true; }, kSaveProblem, false},
         {"no global DEVMODE, store fails", "PDF|3",
          [](Injection& i) {
              i.dropGlobalDevmode = true;
              i.failStore = true;
          },
-         kSaveProblem},
+         kSaveProblem, false},
     };
     AnnouncementWindow window;
     for (const auto& c : cases) {
@@ -619,6 +634,10 @@ TEST_F(PrinterDefaults, FailuresReleaseEverythingAndAnnounceNothing) {
 
             EXPECT_EQ(c.result, outcome.result) << where;
             EXPECT_EQ(c.setUp != nullptr, seen.injected) << where << ": the failure never fired";
+            if (c.stopsBeforeTheRead) {
+                EXPECT_EQ(0, seen.allocations) << where << ": allocated a block";
+                EXPECT_EQ(0, seen.reads) << where << ": read level 8";
+            }
             window.ExpectAnnounced(0, where);
             ExpectAllReleased(where);
             ExpectHeldLocked(outcome, where);
@@ -722,6 +741,45 @@ TEST_F(PrinterDefaults, ShortStoredDevmodeGivesTheDriverRoomForItsWholeDevmode) 
     EXPECT_EQ(4, AsDevmode(stored)->dmCopies);
     EXPECT_EQ(seen.driverSize, static_cast<LONG>(stored.size())) << "the driver's part is back";
     ExpectAllReleased("short stored DEVMODE");
+}
+
+// A DEVMODE that another program stored shorter than the spooler's own: the field is written
+// when it lies wholly inside dmSize, also when it ends exactly there, and otherwise not at all.
+// Nothing is written past the stored bytes either.
+TEST_F(PrinterDefaults, FieldIsWrittenOnlyInsideTheStoredDmSize) {
+    const struct {
+        uint32_t function;
+        WORD dmSize;
+        bool written;
+    } cases[] = {
+        {4, 58, true}, // dmDefaultSource takes bytes 56 and 57
+        {4, 57, false},
+        {5, 56, true}, // dmCopies takes bytes 54 and 55
+        {5, 55, false},
+    };
+    for (const auto& c : cases) {
+        const std::string where =
+            "function " + std::to_string(c.function) + ", dmSize " + std::to_string(c.dmSize);
+        ASSERT_NE(0u, AsDevmode(saved_)->dmFields & BitOf(c.function)) << where;
+        const short value = static_cast<short>(FieldOf(c.function, AsDevmode(saved_)) + 1);
+        Injection injection;
+        injection.shortDmSize = c.dmSize;
+        SpoolerSpy spy(injection);
+        const CallOutcome outcome = CallFunction(c.function, "PDF|" + std::to_string(value));
+
+        EXPECT_EQ(kOk, outcome.result) << where;
+        Bytes expected = saved_;
+        if (c.written) FieldOf(c.function, AsDevmode(expected)) = value;
+        AsDevmode(expected)->dmSize = c.dmSize;
+        AsDevmode(expected)->dmDriverExtra = 0;
+        expected.resize(c.dmSize);
+        ExpectSameDevmode(expected, seen.mergeInput, where + ", handed to the driver");
+        ASSERT_GT(seen.driverSize, static_cast<LONG>(c.dmSize)) << where;
+        EXPECT_EQ(Bytes(seen.driverSize - c.dmSize, 0), seen.mergeBeyond)
+            << where << ": written past the stored DEVMODE";
+        ExpectAllReleased(where);
+        Store(saved_);
+    }
 }
 
 // In code page 932 "ポ" is 0x83 0x7C, and its second byte is no separator: a printer whose name

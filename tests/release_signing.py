@@ -261,4 +261,4 @@ class Signing(unittest.TestCase):
 
 if __name__ == "__main__":
     BUILD = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=1)
+    unittest.main(verbosity=2)
