@@ -137,20 +137,28 @@ template <typename Function> const void* Code(Function* function) {
     return reinterpret_cast<const void*>(function);
 }
 
-// Each service in either convention.
-struct ServiceCode {
+// Each service by its name in the record and in either convention.
+struct ServiceEntry {
     Service service;
+    const char* name;
     const void* stdcallService;
     const void* cdeclService;
 };
-const ServiceCode kServiceCode[] = {
-    {Service::ResizeHandle, Code(&ResizeHandle), Code(&ResizeHandleCdecl)},
-    {Service::HandleSize, Code(&HandleSize), Code(&HandleSizeCdecl)},
-    {Service::PrepareHandle, Code(&PrepareHandle), Code(&PrepareHandleCdecl)},
-    {Service::LockHandle, Code(&LockHandle), Code(&LockHandleCdecl)},
-    {Service::UnlockHandle, Code(&UnlockHandle), Code(&UnlockHandleCdecl)},
-    {Service::LastHandleError, Code(&LastHandleError), Code(&LastHandleErrorCdecl)},
+const ServiceEntry kServices[] = {
+    {Service::ResizeHandle, "resizeHandle", Code(&ResizeHandle), Code(&ResizeHandleCdecl)},
+    {Service::HandleSize, "handleSize", Code(&HandleSize), Code(&HandleSizeCdecl)},
+    {Service::PrepareHandle, "prepareHandle", Code(&PrepareHandle), Code(&PrepareHandleCdecl)},
+    {Service::LockHandle, "lockHandle", Code(&LockHandle), Code(&LockHandleCdecl)},
+    {Service::UnlockHandle, "unlockHandle", Code(&UnlockHandle), Code(&UnlockHandleCdecl)},
+    {Service::LastHandleError, "lastHandleError", Code(&LastHandleError),
+     Code(&LastHandleErrorCdecl)},
 };
+
+const ServiceEntry* FindService(Service service) {
+    for (const ServiceEntry& entry : kServices)
+        if (entry.service == service) return &entry;
+    return nullptr;
+}
 
 } // namespace
 
@@ -162,30 +170,15 @@ ServiceConvention CurrentServiceConvention() {
 }
 
 const void* ServiceFunction(Service service) {
-    for (const ServiceCode& code : kServiceCode) {
-        if (code.service == service)
-            return serviceConvention == ServiceConvention::Cdecl ? code.cdeclService
-                                                                 : code.stdcallService;
-    }
-    return nullptr;
+    const ServiceEntry* entry = FindService(service);
+    if (entry == nullptr) return nullptr;
+    return serviceConvention == ServiceConvention::Cdecl ? entry->cdeclService
+                                                         : entry->stdcallService;
 }
 
 const char* ServiceName(Service service) {
-    switch (service) {
-    case Service::ResizeHandle:
-        return "resizeHandle";
-    case Service::HandleSize:
-        return "handleSize";
-    case Service::PrepareHandle:
-        return "prepareHandle";
-    case Service::LockHandle:
-        return "lockHandle";
-    case Service::UnlockHandle:
-        return "unlockHandle";
-    case Service::LastHandleError:
-        return "lastHandleError";
-    }
-    return "?";
+    const ServiceEntry* entry = FindService(service);
+    return entry ? entry->name : "?";
 }
 
 std::string DescribeCall(const ServiceCall& call) {
