@@ -34,12 +34,14 @@ endif()
 set(QV_LIBRARY_FILE ${CMAKE_BINARY_DIR}/QV_Printer7.fmx)
 
 # The host's side, shared by the bundled host and the tests.
-add_library(host_side STATIC plughost/host_side.cpp plughost/dialog_driver.cpp)
+add_library(host_side STATIC plughost/host_memory.cpp plughost/handle_services.cpp
+  plughost/plugin_call.cpp plughost/dialog_driver.cpp)
 target_include_directories(host_side PUBLIC plughost)
 target_compile_options(host_side PRIVATE ${QV_WARNINGS})
 target_link_libraries(host_side PUBLIC user32 gdi32 comdlg32 winspool)
 
-add_executable(plughost plughost/main.cpp)
+add_executable(plughost plughost/main.cpp plughost/command_line.cpp plughost/dialog_answers.cpp
+  plughost/terminal_text.cpp)
 target_compile_options(plughost PRIVATE ${QV_WARNINGS})
 target_link_libraries(plughost PRIVATE host_side)
 target_link_options(plughost PRIVATE ${QV_STATIC_RUNTIME})

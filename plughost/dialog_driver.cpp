@@ -1,4 +1,4 @@
-// Finds and answers the dialogs that a plug-in call opens, from inside their modal loops.
+// Finds the dialogs that a plug-in call opens, from inside their modal loops, and drives them.
 #include "dialog_driver.h"
 
 #include <dlgs.h>

@@ -1,5 +1,7 @@
 // The host's side of the plug-in interface: handles, services, the call record and the call.
-// Both the bundled host and the tests play the host through it.
+// Both the bundled host and the tests play the host through it. The handles and services are
+// in handle_services.cpp, the record and the call in plugin_call.cpp, and the memory that both
+// take in host_memory.cpp.
 #pragma once
 
 #include <windows.h>
@@ -115,6 +117,9 @@ enum class ServiceConvention { Stdcall, Cdecl };
 // The convention of the services in records made from now on (stdcall to begin with).
 void UseServiceConvention(ServiceConvention convention);
 ServiceConvention CurrentServiceConvention();
+
+// The address of `service` in the convention now in use, as a new record carries it.
+const void* ServiceFunction(Service service);
 
 // One call record, canary-filled, with the host's services and the plug-in's instance, in pages
 // of its own (above 4 GiB on x86-64) that end where the record ends.

@@ -1,5 +1,5 @@
-// Prints a printer's global default copies and paper source as the spooler stores them, so the
-// demonstration can show what functions 4 and 5 left behind.
+// Prints a printer's global default copies and paper source as the spooler stores them.
+// The demonstration shows with it what functions 4 and 5 left behind.
 #include <windows.h>
 #include <winspool.h>
 

@@ -154,33 +154,19 @@ template <size_t Slot, size_t... I> void* StubWith(std::index_sequence<I...>) {
     return reinterpret_cast<void*>(&Stub<Slot, decltype((void)I, uintptr_t())...>);
 }
 
-template <size_t Slot> void* StubFor(int arguments) {
-    switch (arguments) {
-    case 0:
-        return StubWith<Slot>(std::make_index_sequence<0>());
-    case 1:
-        return StubWith<Slot>(std::make_index_sequence<1>());
-    case 2:
-        return StubWith<Slot>(std::make_index_sequence<2>());
-    case 3:
-        return StubWith<Slot>(std::make_index_sequence<3>());
-    case 4:
-        return StubWith<Slot>(std::make_index_sequence<4>());
-    case 5:
-        return StubWith<Slot>(std::make_index_sequence<5>());
-    case 6:
-        return StubWith<Slot>(std::make_index_sequence<6>());
-    case 7:
-        return StubWith<Slot>(std::make_index_sequence<7>());
-    case 9:
-        return StubWith<Slot>(std::make_index_sequence<9>());
-    default:
-        return reinterpret_cast<void*>(&FormatStub);
-    }
+// The stub for a call of `arguments` arguments, one for each count up to the most any call
+// takes; null for a count beyond them.
+const int kMostArguments = 9;
+template <size_t Slot, size_t... Counts>
+void* StubFor(int arguments, std::index_sequence<Counts...>) {
+    void* const stubs[] = {StubWith<Slot>(std::make_index_sequence<Counts>())...};
+    if (arguments < 0) return reinterpret_cast<void*>(&FormatStub);
+    return arguments < static_cast<int>(sizeof...(Counts)) ? stubs[arguments] : nullptr;
 }
 
 template <size_t... Slots> std::vector<void*> AllStubs(std::index_sequence<Slots...>) {
-    return {StubFor<Slots>(platformCalls[Slots].arguments)...};
+    return {StubFor<Slots>(platformCalls[Slots].arguments,
+                           std::make_index_sequence<kMostArguments + 1>())...};
 }
 
 // Puts every platform call of the plug-in behind its stub for the life of the object.
@@ -189,6 +175,11 @@ class PlatformHooks {
     PlatformHooks() {
         const std::vector<void*> stubs = AllStubs(std::make_index_sequence<kPlatformCalls>());
         for (size_t slot = 0; slot < kPlatformCalls; ++slot) {
+            if (stubs[slot] == nullptr) {
+                ADD_FAILURE() << platformCalls[slot].name << " takes more than " << kMostArguments
+                              << " arguments: raise kMostArguments";
+                continue;
+            }
             platformCalls[slot].original =
                 PatchImport(PluginModule(), platformCalls[slot].name, stubs[slot]);
             // A call the library no longer imports would pass here without ever failing.

@@ -42,6 +42,16 @@ def have_locale(name):
     return name.lower().replace("-", "") in listed.lower().replace("-", "").split()
 
 
+def check_runs(test, cases):
+    """Runs the bundled host once a case of (arguments, exit status, a text that its output
+    holds), each a subtest."""
+    for args, status, message in cases:
+        with test.subTest(args=args):
+            code, output = plughost(*args)
+            test.assertEqual(code, status, output)
+            test.assertIn(message, output)
+
+
 class Errors(unittest.TestCase):
     def test_each_failure_has_its_exit_status_and_a_clear_message(self):
         cases = [
@@ -57,11 +67,7 @@ class Errors(unittest.TestCase):
             (["--choose", "NoSuchPrinter", plugin(), "call", "2", "none"], 7,
              'print-setup dialog has no printer "NoSuchPrinter"; cancelling'),
         ]
-        for args, status, message in cases:
-            with self.subTest(args=args):
-                code, output = plughost(*args)
-                self.assertEqual(code, status, output)
-                self.assertIn(message, output)
+        check_runs(self, cases)
 
     def test_answers_to_the_dialog_that_conflict_or_name_no_printer_are_usage_errors(self):
         # Each would otherwise answer other than asked: "--choose ''" as --ok does, and of two
@@ -174,11 +180,7 @@ class Errors(unittest.TestCase):
             (["--wait", "0", plugin(), "prefs"], "from 1 to 86400, not \"0\""),
             (["--wait", "2.5", plugin(), "prefs"], "from 1 to 86400, not \"2.5\""),
         ]
-        for args, message in cases:
-            with self.subTest(args=args):
-                code, output = plughost(*args)
-                self.assertEqual(code, 2, output)
-                self.assertIn(message, output)
+        check_runs(self, [(args, 2, message) for args, message in cases])
 
     def test_numbers_at_the_ends_of_their_range_reach_the_plug_in_unchanged(self):
         cases = [
@@ -187,11 +189,7 @@ class Errors(unittest.TestCase):
             ([plugin(), "call", "4294967295", "x"], 0, "(no result)"),
             ([plugin(), "call", "+0", "x"], 0, "result (21 bytes): DO-Dezevad Azuzev 2.3"),
         ]
-        for args, status, message in cases:
-            with self.subTest(args=args):
-                code, output = plughost(*args)
-                self.assertEqual(code, status, output)
-                self.assertIn(message, output)
+        check_runs(self, cases)
 
     def test_help_lists_commands_and_exit_codes(self):
         code, output = plughost("--help")
