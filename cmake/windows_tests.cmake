@@ -5,9 +5,9 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 # Two builds run these: the i686 one, whose library ships, and the x86-64 test build, which
-# runs the same tests under 64-bit Wine. Where the machine cannot execute 32-bit x86 code (set-up
-# finds out and says so through QV_EXECUTES_I686), the i686 build's Wine tests are reported as
-# skipped with that reason, and everything that needs no 32-bit code still runs.
+# runs the same tests under 64-bit Wine. Configured with QV_EXECUTES_I686 off (where neither
+# this machine nor an emulated one will run 32-bit code), the i686 build's Wine tests are
+# reported as skipped with that reason, and everything that needs no 32-bit code still runs.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(QV_X8664 ON)
 else()
