@@ -27,7 +27,12 @@ set(QV_SYSTEM_LIBRARIES user32 gdi32 advapi32 winspool comdlg32 kernel32)
 set(QV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 add_library(qv_objects OBJECT ${QV_PLUGIN_SOURCES})
-target_compile_options(qv_objects PRIVATE ${QV_WARNINGS})
+# No exceptions: the plug-in keeps its texts in fixed buffers and its printer data in the
+# platform's blocks, and takes nothing from the C runtime's heap, so nothing of it can throw, no
+# exception can reach the host, and a failed allocation is a return value it checks. (The C++
+# runtime's throw of an allocation failure allocates again, and with all memory gone recurses
+# until the host's stack overflows.)
+target_compile_options(qv_objects PRIVATE ${QV_WARNINGS} -fno-exceptions)
 target_include_directories(qv_objects PUBLIC host printer ui resources)
 
 # The about box's picture and icon are drawn by code at build time.

@@ -5,6 +5,7 @@
 #include "code_page.h"
 #include "host_services.h"
 
+#include <cstdint>
 #include <cstring>
 
 void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* destination,
@@ -23,11 +24,26 @@ void GetArgument(HostHandle argumentHandle, int16_t number, uint32_t cap, char* 
 }
 
 void SetResultText(HostHandle resultHandle, const char* bytes, uint32_t length) {
+    const TextPiece text = {bytes, length};
+    SetResultPieces(resultHandle, &text, 1);
+}
+
+void SetResultPieces(HostHandle resultHandle, const TextPiece* pieces, size_t count) {
     if (resultHandle == nullptr) return;
-    HostResizeHandle(resultHandle, length);
+    uint32_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].length > UINT32_MAX - total) return;
+        total += static_cast<uint32_t>(pieces[i].length);
+    }
+    HostResizeHandle(resultHandle, total);
     if (HostLastHandleError() != 0) return;
     // A resized block is written at once, without locking it.
-    if (length > 0) std::memcpy(*resultHandle, bytes, length);
+    char* end = *resultHandle;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].length == 0) continue;
+        std::memcpy(end, pieces[i].bytes, pieces[i].length);
+        end += pieces[i].length;
+    }
 }
 
 void SetResultString(HostHandle resultHandle, const char* text) {

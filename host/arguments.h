@@ -26,5 +26,15 @@ void GetTextArgument(HostHandle argumentHandle, int16_t number, char (&text)[Buf
 // A failed resize drops the result silently.
 void SetResultText(HostHandle resultHandle, const char* bytes, uint32_t length);
 
+// Some bytes of a text that is answered in pieces.
+struct TextPiece {
+    const char* bytes;
+    size_t length;
+};
+
+// SetResultText for the text that the pieces make one after another. A total longer than the
+// host's 32-bit size can say drops the result silently, as a failed resize does.
+void SetResultPieces(HostHandle resultHandle, const TextPiece* pieces, size_t count);
+
 // SetResultText for a zero-terminated text.
 void SetResultString(HostHandle resultHandle, const char* text);

@@ -77,28 +77,23 @@ namespace {
 // Everything a call does, below the entry point: the guard word is seeded before any of it runs.
 __attribute__((noinline)) void HandleCall(ExternCallRecord* record) {
     const CallRecordSlot slot(record);
-    // No C++ exception may reach the host: one that escapes an operation (only an allocation
-    // failure can throw) ends the call as if the operation had returned.
-    try {
-        switch (record->message) {
-        case kMessageStartup:
-            AnswerStartup(record);
-            break;
-        case kMessageIdle:
-            HandleIdle(record->idleKind);
-            break;
-        case kMessageExternalFunction:
-            DispatchFunction(record->functionNumber, record->argumentHandle, record->result.handle);
-            break;
-        case kMessageShutdown:
-            break;
-        case kMessagePreferences:
-            ShowAboutDialog();
-            break;
-        default:
-            break;
-        }
-    } catch (...) {
+    switch (record->message) {
+    case kMessageStartup:
+        AnswerStartup(record);
+        break;
+    case kMessageIdle:
+        HandleIdle(record->idleKind);
+        break;
+    case kMessageExternalFunction:
+        DispatchFunction(record->functionNumber, record->argumentHandle, record->result.handle);
+        break;
+    case kMessageShutdown:
+        break;
+    case kMessagePreferences:
+        ShowAboutDialog();
+        break;
+    default:
+        break;
     }
 }
 

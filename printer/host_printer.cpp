@@ -12,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -20,35 +19,44 @@ namespace {
 const uint32_t kArgumentCap = 200;
 const char kPrinterValueName[] = "Printer";
 
-// Returns storage from VirtualAlloc as soon as the routine that asked for it is done.
+// Storage from VirtualAlloc, returned once: when the routine that holds it is done with it, or
+// when that routine returns.
 class VirtualBlock {
   public:
-    explicit VirtualBlock(void* address) : address_(address) {}
-    ~VirtualBlock() {
-        if (address_ != nullptr) VirtualFree(address_, 0, MEM_RELEASE);
-    }
+    VirtualBlock() = default;
+    ~VirtualBlock() { Release(); }
     VirtualBlock(const VirtualBlock&) = delete;
     VirtualBlock& operator=(const VirtualBlock&) = delete;
+
+    // Fresh, zero-filled storage.
+    bool Allocate(SIZE_T size) {
+        Release();
+        address_ = VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+        return address_ != nullptr;
+    }
+    void Release() {
+        if (address_ != nullptr) VirtualFree(address_, 0, MEM_RELEASE);
+        address_ = nullptr;
+    }
     char* Text() const { return static_cast<char*>(address_); }
 
   private:
-    void* address_;
+    void* address_ = nullptr;
 };
 
-// Reads the title of the calling thread's active window; a missing window or an unreadable
-// title gives the empty text. Answers false only when no storage could be had.
-bool ReadActiveWindowTitle(std::string* title) {
+// Reads the title of the calling thread's active window into `storage`, which then holds the
+// title's bytes, `length` of them, with a zero byte after them; a missing window or an
+// unreadable title gives the empty text. Answers false only when no storage could be had.
+bool ReadActiveWindowTitle(VirtualBlock* storage, size_t* length) {
     HWND window = GetActiveWindow();
-    int length = GetWindowTextLengthA(window);
+    int titleLength = GetWindowTextLengthA(window);
     // The room for the terminator must not wrap around.
-    if (length < 0 || length == INT_MAX) length = 0;
-    const int capacity = length + 1;
+    if (titleLength < 0 || titleLength == INT_MAX) titleLength = 0;
+    const int capacity = titleLength + 1;
     // Zero-filled, so a title that cannot be read leaves the empty text.
-    const VirtualBlock storage(
-        VirtualAlloc(nullptr, static_cast<SIZE_T>(capacity), MEM_COMMIT, PAGE_READWRITE));
-    if (storage.Text() == nullptr) return false;
-    GetWindowTextA(window, storage.Text(), capacity);
-    title->assign(storage.Text(), strnlen(storage.Text(), static_cast<size_t>(capacity)));
+    if (!storage->Allocate(static_cast<SIZE_T>(capacity))) return false;
+    GetWindowTextA(window, storage->Text(), capacity);
+    *length = strnlen(storage->Text(), static_cast<size_t>(capacity));
     return true;
 }
 
@@ -56,12 +64,10 @@ bool ReadActiveWindowTitle(std::string* title) {
 // that is not asked for: one with an empty level, and one that would name some other key (a cut
 // path, or a product or version whose last lead byte would take the next backslash as its second
 // byte).
-LONG ComposeUsableKeyPath(const std::string& product, const char* version, LeadByteTest isLeadByte,
+LONG ComposeUsableKeyPath(const char* product, const char* version, LeadByteTest isLeadByte,
                           char (&path)[kKeyPathBufferSize]) {
-    if (!ComposePreferencesKeyPath(product.c_str(), version, path))
-        return ERROR_FILENAME_EXCED_RANGE;
-    if (EndsInsideCharacter(product.c_str(), isLeadByte) ||
-        EndsInsideCharacter(version, isLeadByte))
+    if (!ComposePreferencesKeyPath(product, version, path)) return ERROR_FILENAME_EXCED_RANGE;
+    if (EndsInsideCharacter(product, isLeadByte) || EndsInsideCharacter(version, isLeadByte))
         return ERROR_NO_UNICODE_TRANSLATION;
     // This path can have an empty level only in the middle. Wine skips one there, so the value
     // would land one level up, where no host reads; what Windows does with it is not known. 161
@@ -105,10 +111,13 @@ void WritePrinterPreference(const char* path, const char* printer) {
 } // namespace
 
 void SetHostPrinter(HostHandle argumentHandle, HostHandle /*resultHandle*/) {
-    std::string title;
-    if (!ReadActiveWindowTitle(&title)) return;
+    VirtualBlock title;
+    size_t titleLength = 0;
+    if (!ReadActiveWindowTitle(&title, &titleLength)) return;
     const AnsiCodePage codePage = ProcessAnsiCodePage();
-    const std::string product = ProductNameFromTitle(title, codePage);
+    // The product name is made in the title's own storage: it is never longer than the title.
+    char* const product = title.Text();
+    product[ProductNameFromTitle(product, titleLength, codePage)] = '\0';
 
     char printer[kArgumentCap + 1];
     char version[kArgumentCap + 1];
@@ -119,6 +128,8 @@ void SetHostPrinter(HostHandle argumentHandle, HostHandle /*resultHandle*/) {
     // script's request must not vanish without trace.
     char path[kKeyPathBufferSize];
     LONG pathStatus = ComposeUsableKeyPath(product, version, codePage.isLeadByte, path);
+    // The path holds all that is needed of the title from here on.
+    title.Release();
     if (pathStatus == ERROR_SUCCESS) pathStatus = CheckLevelsToCreate(path, codePage.isLeadByte);
     if (pathStatus != ERROR_SUCCESS) {
         ShowErrorBox(IDS_ERROR_CAPTION, pathStatus);

@@ -7,7 +7,7 @@
 #include <commdlg.h>
 
 #include <cstdint>
-#include <string>
+#include <iterator>
 
 // PrintDlgA takes the record in its packed form on 32-bit Windows (the x86-64 test build's is
 // naturally aligned).
@@ -47,33 +47,37 @@ class LockedBlock {
     SIZE_T size_;
 };
 
-// The zero-terminated name at `offset` in the block; a name that starts outside the block or
-// runs off its end is cut at the end, so a malformed block is never read past.
-std::string NameAt(const LockedBlock& names, WORD offset) {
-    if (offset < sizeof(DEVNAMES) || offset >= names.Size()) return std::string();
+// The zero-terminated name at `offset` in the block, as a piece of text; a name that starts
+// outside the block or runs off its end is cut at the end, so a malformed block is never read
+// past.
+TextPiece NameAt(const LockedBlock& names, WORD offset) {
+    if (offset < sizeof(DEVNAMES) || offset >= names.Size()) return {"", 0};
     const char* start = names.Bytes() + offset;
-    const SIZE_T room = names.Size() - offset;
-    SIZE_T length = 0;
+    const size_t room = names.Size() - offset;
+    size_t length = 0;
     while (length < room && start[length] != '\0')
         ++length;
-    return std::string(start, length);
+    return {start, length};
 }
 
-// Device, driver and port of the chosen printer joined by commas; three empty names when the
-// dialog left no name block or it cannot be read.
-std::string JoinedPrinterNames(HGLOBAL devNames) {
-    std::string device, driver, port;
-    if (devNames != nullptr) {
-        LockedBlock names(devNames);
-        if (names.Bytes() != nullptr && names.Size() >= sizeof(DEVNAMES)) {
-            const DEVNAMES* header = reinterpret_cast<const DEVNAMES*>(names.Bytes());
-            device = NameAt(names, header->wDeviceOffset);
-            driver = NameAt(names, header->wDriverOffset);
-            port = NameAt(names, header->wOutputOffset);
-        }
+// Answers device, driver and port of the chosen printer joined by commas; three empty names
+// when the dialog left no name block or it cannot be read. The names go from the block straight
+// into the result, so a long name is returned whole (a cut printer name would name no printer)
+// without storage of the plug-in's own.
+void AnswerPrinterNames(HostHandle resultHandle, HGLOBAL devNames) {
+    TextPiece pieces[] = {{"", 0}, {",", 1}, {"", 0}, {",", 1}, {"", 0}};
+    if (devNames == nullptr) {
+        SetResultPieces(resultHandle, pieces, std::size(pieces));
+        return;
     }
-    // A long name is returned whole: a cut printer name would name no printer.
-    return device + "," + driver + "," + port;
+    LockedBlock names(devNames);
+    if (names.Bytes() != nullptr && names.Size() >= sizeof(DEVNAMES)) {
+        const DEVNAMES* header = reinterpret_cast<const DEVNAMES*>(names.Bytes());
+        pieces[0] = NameAt(names, header->wDeviceOffset);
+        pieces[2] = NameAt(names, header->wDriverOffset);
+        pieces[4] = NameAt(names, header->wOutputOffset);
+    }
+    SetResultPieces(resultHandle, pieces, std::size(pieces));
 }
 
 } // namespace
@@ -82,7 +86,6 @@ void SelectPrinter(HostHandle argumentHandle, HostHandle resultHandle) {
     // Read before the dialog opens: the handle is not held locked while the dialog runs.
     char defaultText[kDefaultTextCap + 1];
     GetTextArgument(argumentHandle, 1, defaultText);
-    std::string result = defaultText;
 
     PRINTDLGA dialog = {};
     dialog.lStructSize = sizeof dialog;
@@ -97,7 +100,9 @@ void SelectPrinter(HostHandle argumentHandle, HostHandle resultHandle) {
     // The dialog allocated both blocks; the user's property changes go with the DEVMODE.
     GlobalBlock devMode(dialog.hDevMode);
     GlobalBlock devNames(dialog.hDevNames);
-    if (chosen) result = JoinedPrinterNames(devNames.Get());
-
-    SetResultText(resultHandle, result.data(), static_cast<uint32_t>(result.size()));
+    if (chosen) {
+        AnswerPrinterNames(resultHandle, devNames.Get());
+    } else {
+        SetResultString(resultHandle, defaultText);
+    }
 }

@@ -8,48 +8,60 @@ namespace {
 const char kProductKeyRoot[] = "Software\\FileMaker\\";
 const char kPreferencesLeaf[] = "\\Preferences";
 
-// How many bytes the character at `position` takes: two for a lead byte with a byte after it.
-size_t CharacterLength(const std::string& text, size_t position, LeadByteTest isLeadByte) {
+const size_t kNotFound = static_cast<size_t>(-1);
+
+// How many bytes the character at `position` of the `length` bytes of `text` takes: two for a
+// lead byte with a byte after it.
+size_t CharacterLength(const char* text, size_t length, size_t position, LeadByteTest isLeadByte) {
     const bool doubleByte =
-        isLeadByte(static_cast<unsigned char>(text[position])) && position + 1 < text.size();
+        isLeadByte(static_cast<unsigned char>(text[position])) && position + 1 < length;
     return doubleByte ? 2 : 1;
 }
 
-// The position of the first `piece` in `text` at or after `from` (a character boundary), found
-// one whole character at a time so that a match never begins on a trailing byte. When
-// `previous` is given it receives where the character before the match begins (the match's own
-// position when nothing stands before it since `from`).
-size_t FindOnCharacterBoundary(const std::string& text, size_t from, const char* piece,
+// The position of the first `piece` in the `length` bytes of `text` at or after `from` (a
+// character boundary), or kNotFound; found one whole character at a time so that a match never
+// begins on a trailing byte. When `previous` is given it receives where the character before
+// the match begins (the match's own position when nothing stands before it since `from`).
+// Reads no byte before `from` or from `length` on.
+size_t FindOnCharacterBoundary(const char* text, size_t length, size_t from, const char* piece,
                                LeadByteTest isLeadByte, size_t* previous = nullptr) {
     const size_t pieceLength = std::strlen(piece);
     size_t position = from;
     size_t before = from;
-    while (position < text.size()) {
-        if (text.compare(position, pieceLength, piece) == 0) {
+    while (position < length) {
+        if (length - position >= pieceLength &&
+            std::memcmp(text + position, piece, pieceLength) == 0) {
             if (previous != nullptr) *previous = before;
             return position;
         }
         before = position;
-        position += CharacterLength(text, position, isLeadByte);
+        position += CharacterLength(text, length, position, isLeadByte);
     }
-    return std::string::npos;
+    return kNotFound;
 }
 
-// Replaces every `from` left to right without overlap; the search resumes after each
-// replacement, so the text put in is never searched again.
-std::string ReplaceEvery(const std::string& text, const char* from, const char* to,
-                         LeadByteTest isLeadByte) {
-    const size_t fromLength = std::strlen(from);
-    std::string replaced;
+// Replaces every `from` in the `length` bytes of `text` left to right without overlap and
+// answers the new length. The search resumes after each replacement, so the text put in is never
+// searched again. The work is done in place: the replacement is never longer than what it
+// replaces, so the bytes written never reach the bytes still to be searched.
+template <size_t FromSize, size_t ToSize>
+size_t ReplaceEvery(char* text, size_t length, const char (&from)[FromSize],
+                    const char (&to)[ToSize], LeadByteTest isLeadByte) {
+    static_assert(ToSize <= FromSize, "a replacement in place cannot be longer");
+    const size_t fromLength = FromSize - 1;
+    const size_t toLength = ToSize - 1;
+    size_t written = 0;
     size_t copied = 0;
     size_t match;
-    while ((match = FindOnCharacterBoundary(text, copied, from, isLeadByte)) != std::string::npos) {
-        replaced.append(text, copied, match - copied);
-        replaced += to;
+    while ((match = FindOnCharacterBoundary(text, length, copied, from, isLeadByte)) != kNotFound) {
+        std::memmove(text + written, text + copied, match - copied);
+        written += match - copied;
+        std::memcpy(text + written, to, toLength);
+        written += toLength;
         copied = match + fromLength;
     }
-    replaced.append(text, copied, std::string::npos);
-    return replaced;
+    if (copied < length) std::memmove(text + written, text + copied, length - copied);
+    return written + (length - copied);
 }
 
 // How many bytes a UTF-8 character that opens with `byte` takes, or 0 when no well-formed one
@@ -64,7 +76,7 @@ size_t Utf8SequenceLength(unsigned char byte) {
 // Where the UTF-8 character that ends just before `end` (above 0) begins: at the byte that opens
 // it, when the continuation bytes (10xxxxxx) before `end` complete a character opened there;
 // otherwise the last byte stands alone, as the byte of a broken sequence does.
-size_t Utf8CharacterStart(const std::string& text, size_t end) {
+size_t Utf8CharacterStart(const char* text, size_t end) {
     size_t start = end - 1;
     while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
         --start;
@@ -86,7 +98,7 @@ const char* KeyLevelEnd(const char* level, LeadByteTest isLeadByte) {
 
 } // namespace
 
-std::string ProductNameFromTitle(const std::string& title, const AnsiCodePage& codePage) {
+size_t ProductNameFromTitle(char* title, size_t length, const AnsiCodePage& codePage) {
     // A document window's title reads "<product> - [<file>]": the character before the
     // bracket (normally a blank) goes with it, all its bytes: a lone lead byte would join the
     // key path's next backslash into one character, and a part of a UTF-8 character would
@@ -94,15 +106,15 @@ std::string ProductNameFromTitle(const std::string& title, const AnsiCodePage& c
     // follow a product name. UTF-8 has no ASCII byte inside a character, so its searches need
     // no lead bytes.
     size_t previous = 0;
-    const size_t bracket = FindOnCharacterBoundary(title, 0, "- [", codePage.isLeadByte, &previous);
-    std::string product = title;
-    if (bracket != std::string::npos && bracket > 2) {
+    const size_t bracket =
+        FindOnCharacterBoundary(title, length, 0, "- [", codePage.isLeadByte, &previous);
+    if (bracket != kNotFound && bracket > 2) {
         if (codePage.utf8) previous = Utf8CharacterStart(title, bracket);
-        product.resize(previous);
+        length = previous;
     }
 
-    product = ReplaceEvery(product, "Developer", "Pro", codePage.isLeadByte);
-    return ReplaceEvery(product, " Advanced", "", codePage.isLeadByte);
+    length = ReplaceEvery(title, length, "Developer", "Pro", codePage.isLeadByte);
+    return ReplaceEvery(title, length, " Advanced", "", codePage.isLeadByte);
 }
 
 bool ComposePreferencesKeyPath(const char* product, const char* version,

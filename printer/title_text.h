@@ -4,13 +4,15 @@
 
 #include "code_page.h"
 
-#include <string>
+#include <cstddef>
 
-// Cuts the title at its first "- [" (dropping the character before it, all its bytes) when that
-// stands at byte 3 or later, then normalises the product name: every "Developer" becomes "Pro",
-// then every " Advanced" is removed. Searches are case-sensitive and begin only on character
-// boundaries.
-std::string ProductNameFromTitle(const std::string& title, const AnsiCodePage& codePage);
+// Turns the `length` bytes of `title` into the product name, in place, and answers its length:
+// cuts the title at its first "- [" (dropping the character before it, all its bytes) when that
+// stands at byte 3 or later, then normalises the name: every "Developer" becomes "Pro", then
+// every " Advanced" is removed. Searches are case-sensitive and begin only on character
+// boundaries. The name is never longer than the title, so it needs no storage of its own;
+// nothing is read or written from byte `length` on, and no terminator is written.
+size_t ProductNameFromTitle(char* title, size_t length, const AnsiCodePage& codePage);
 
 const unsigned kKeyPathBufferSize = 256;
 
