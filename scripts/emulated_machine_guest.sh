@@ -4,6 +4,7 @@
 # loopback, cupsd with the same printers, the 32-bit libraries' cache), checks that this
 # machine executes 32-bit x86 code, then runs the job the build machine left in the results
 # share and powers off. Everything it reports goes to the console and to the share:
+#   guest.sh      (from the build machine) this program
 #   booted        written once the machine is up
 #   job           (from the build machine) the folder to work in on its first line, then the
 #                 commands
@@ -15,9 +16,10 @@ say() { echo "[emulated] $*"; }
 power_off() {
   sync
   umount "$results" 2>/dev/null
-  # Without an init to ask, the kernel powers off itself.
+  # Without an init to ask, the kernel powers off itself. Nothing after a give_up may run,
+  # however long the power-off takes.
   echo o >/proc/sysrq-trigger
-  sleep 60
+  while :; do sleep 60; done
 }
 give_up() {
   say "$*"

@@ -11,7 +11,7 @@ halt_here() {
   say "$*"
   # With -no-reboot, the emulator ends when the machine reboots or panics.
   echo b >/proc/sysrq-trigger
-  sleep 60
+  while :; do sleep 60; done
 }
 
 mount -t proc proc /proc

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The emulated machine fails loudly and leaves nothing running: a job's status and output come
 # back, and a machine that does not boot, a probe that answers no inside it, a job that runs
-# past the limit and results that never come back each fail with their own line.
+# past the limit and results that never come back each fail with their own line; a run stopped
+# from outside leaves no emulator, and a making that fails part way leaves no machine.
 #   emulated_machine_test.sh PROJECT
 set -uo pipefail
 project=$1
@@ -44,7 +45,13 @@ check() {
   fi
 }
 
-check status_and_output 'echo the job ran; exit 3' 3 'the job ran' ''
+# Through a project path with a space, which the machine's first process must survive.
+ln -s "$project" "$work/a project"
+(
+  source "$work/a project/scripts/emulated_machine.sh"
+  check status_and_output 'echo the job ran; exit 3' 3 'the job ran' ''
+  exit "$failures"
+) || failures=$((failures + 1))
 check results_that_never_come_back 'echo powering off; sync; echo o >/proc/sysrq-trigger; sleep 60' \
   1 'powering off' "the emulated machine's results did not come back"
 QV_EMULATED_LIMIT=5 check job_past_the_limit 'sleep 600' 1 '' 'the job ran longer than 5 s in the emulated machine'
@@ -58,5 +65,85 @@ printf '#!/bin/sh\necho "the far call into 32-bit code faulted" >&2\nexit 1\n' >
 chmod +x "$fake/executes_i686"
 QV_EMULATED_DIR=$fake check probe_says_no 'echo never' 1 '' \
   'the probe answered no inside the emulated machine: the far call into 32-bit code faulted'
+
+# A making that goes wrong part way leaves nothing that a later run takes as made. apt and
+# dpkg-deb stand in for themselves without a download: the kernel and its modules come from the
+# made machine, and the Wine layer is a stub. Each case breaks one step (none: the stubs make a
+# machine).
+made=$QV_EMULATED_DIR
+for broken in none wine_packages initramfs; do
+  (
+    QV_EMULATED_DIR=$work/made_with_broken_$broken
+    apt-cache() { echo "  Depends: linux-image-0-amd64"; }
+    apt-get() {
+      local a
+      for a; do
+        case "$a" in
+          download) touch linux-image-0-amd64_0_amd64.deb ;;
+          Dir::Cache::archives=*) touch "${a#*=}/wine32_0_i386.deb" ;;
+        esac
+      done
+    }
+    dpkg() { echo i386; }
+    dpkg-deb() {
+      case "$2" in
+        *linux-image*)
+          mkdir -p "$3/boot" "$3/lib/modules/0"
+          cp "$made/vmlinuz" "$3/boot/vmlinuz-0"
+          (cd "$3/lib/modules/0" && gzip -dc "$made/initrd.img" | command cpio -id --quiet 'modules/*.ko')
+          ;;
+        *)
+          if [ "$broken" = wine_packages ]; then echo "No space left on device" >&2; return 2; fi
+          mkdir -p "$3/usr/lib/wine" "$3/usr/lib/i386-linux-gnu/wine/i386-windows"
+          install /dev/null "$3/usr/lib/wine/wine"
+          ;;
+      esac
+    }
+    cpio() { [ "$broken" != initramfs ] || return 1; command cpio "$@"; }
+    emulated_machine_make >"$QV_EMULATED_DIR.log" 2>&1
+    status=$?
+    if [ "$broken" = none ]; then
+      [ "$status" = 0 ] && [ -f "$QV_EMULATED_DIR/recipe" ] && exit 0
+      echo "FAILED making_with_stubs: status $status, the stubs made no machine"
+    else
+      [ "$status" != 0 ] && [ ! -e "$QV_EMULATED_DIR" ] && [ -z "$(ls -d "$QV_EMULATED_DIR".new.* 2>/dev/null)" ] && exit 0
+      echo "FAILED making_with_broken_$broken: status $status; left: $(ls -d "$QV_EMULATED_DIR"* | tr '\n' ' ')"
+    fi
+    sed 's/^/  | /' "$QV_EMULATED_DIR.log"
+    exit 1
+  ) && echo "ok making_with_broken_$broken" || failures=$((failures + 1))
+done
+
+# A run that is stopped from outside leaves no emulator: TERM runs the caller's EXIT trap,
+# KILL runs nothing of the caller's.
+for signal in TERM KILL; do
+  results=$work/killed_by_$signal
+  mkdir -p "$results"
+  bash -c 'source "$1/scripts/emulated_machine.sh"
+    trap "touch \"$2/caller-exit-trap\"" EXIT
+    emulated_machine_run "$2" / "sleep 600"' - "$project" "$results" >"$results.out" 2>&1 &
+  caller=$!
+  # Once the emulator runs; it need not have booted.
+  for _ in $(seq 1 60); do pgrep -f -- "path=$results," >/dev/null && break; sleep 0.5; done
+  sleep 2
+  kill -"$signal" "$caller"
+  wait "$caller" 2>/dev/null
+  fault=
+  for _ in $(seq 1 10); do pgrep -f -- "path=$results," >/dev/null || break; sleep 1; done
+  if pgrep -f -- "path=$results," >/dev/null; then
+    fault+=" an emulator is still running"
+    kill $(pgrep -f -- "path=$results,") 2>/dev/null
+  fi
+  if [ "$signal" = TERM ] && [ ! -e "$results/caller-exit-trap" ]; then
+    fault+=" the caller's EXIT trap did not run"
+  fi
+  if [ -n "$fault" ]; then
+    echo "FAILED killed_by_$signal:$fault"
+    sed 's/^/  | /' "$results.out"
+    failures=$((failures + 1))
+  else
+    echo "ok killed_by_$signal"
+  fi
+done
 
 [ "$failures" -eq 0 ]
