@@ -44,8 +44,13 @@ def cases_skipped_inside(output):
             found.append((skipped.group(1), reason_of_next))
             reason_of_next = "no reason given"
         named = re.match(r"\s*(\S+) \(.* \.\.\. skipped '(.*)'$", line)
+        # A case with a docstring has its name on the line before, the docstring's first line
+        # on the line of the skip.
+        described = re.search(r" \.\.\. skipped '(.*)'$", line)
         if named:
             found.append((named.group(1), named.group(2)))
+        elif described and i > 0 and re.match(r"\s*\S+ \(.*\)$", lines[i - 1]):
+            found.append((lines[i - 1].split()[0], described.group(1)))
         counted = re.match(r"OK \(skipped=(\d+)\)$", line)
         if counted and not any(re.search(r" \.\.\. skipped '", l) for l in lines):
             found.append(("(%s unnamed)" % counted.group(1), "no reason printed"))
