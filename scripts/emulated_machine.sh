@@ -6,9 +6,12 @@
 #                                         boots it, runs COMMAND in FOLDER inside, powers off;
 #                                         RESULTS is an empty folder of the caller's, seen
 #                                         inside as /qv-results; returns COMMAND's status.
-#                                         The machine must be up within QV_EMULATED_BOOT_LIMIT
-#                                         seconds (300) and done QV_EMULATED_LIMIT seconds
-#                                         (3600) after that, or it is stopped and the run fails.
+#                                         The machine must be up, and then ready for the job,
+#                                         each within QV_EMULATED_BOOT_LIMIT seconds (300); the
+#                                         job may print nothing for QV_EMULATED_QUIET_LIMIT
+#                                         seconds (1800) and must be done QV_EMULATED_LIMIT
+#                                         seconds (14400) after it starts, or the machine is
+#                                         stopped and the run fails.
 # The machine's root is this machine's own root file system, shared read-only, under a
 # writable memory layer and a layer that holds 32-bit Wine, unpacked from Debian's packages
 # (this machine stays as it is). Its kernel is Debian's, unpacked too; a small initramfs
@@ -177,8 +180,12 @@ emulated_machine_make_locked() {
 
 emulated_machine_run() {
   local results=$1 folder=$2 command=$3
-  local boot_limit=${QV_EMULATED_BOOT_LIMIT:-300} limit=${QV_EMULATED_LIMIT:-3600}
-  local qemu tail_pid started booted fault= status previous_traps lock=
+  # A test may take 1500 s in there, printing nothing meanwhile: a job silent for longer hangs
+  # where no time limit of its own reaches. The whole job's limit only stops one that goes on
+  # printing forever.
+  local boot_limit=${QV_EMULATED_BOOT_LIMIT:-300} quiet_limit=${QV_EMULATED_QUIET_LIMIT:-1800}
+  local limit=${QV_EMULATED_LIMIT:-14400}
+  local qemu tail_pid started booted running heard heard_size=0 size fault= status previous_traps lock=
   # The machine sees this machine's root, but /tmp, /run and /dev are its own.
   case "$folder/" in
     /tmp/* | /run/* | /dev/*)
@@ -187,7 +194,7 @@ emulated_machine_run() {
       ;;
   esac
   # Nothing of an earlier run may stand for this one's results.
-  rm -f "$results/status" "$results/booted" "$results/output" "$results/probe"
+  rm -f "$results/status" "$results/booted" "$results/running" "$results/output" "$results/probe"
   printf '%s\n%s\n' "$folder" "$command" >"$results/job"
   cp "$QV_EMULATED_DIR/executes_i686" "$results/"
   # The first process comes through the results share: the kernel's command line splits a
@@ -220,12 +227,21 @@ emulated_machine_run() {
   trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM; eval "$previous_traps"; exit 130' INT
   trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM; eval "$previous_traps"; exit 143' TERM
   started=$SECONDS
-  booted=
+  booted= running=
+  # Booting, and then making ready for the job (the library cache, the probe, cupsd), each have
+  # the boot's limit; from the job's start, its own limits count.
   while kill -0 $qemu 2>/dev/null; do
     if [ -z "$booted" ] && [ -e "$results/booted" ]; then booted=$SECONDS; fi
+    if [ -z "$running" ] && [ -e "$results/running" ]; then running=$SECONDS heard=$SECONDS; fi
+    size=$(stat -c %s "$results/console")
+    if [ -n "$running" ] && [ "$size" != "$heard_size" ]; then heard=$SECONDS heard_size=$size; fi
     if [ -z "$booted" ] && ((SECONDS - started > boot_limit)); then
       fault="the emulated machine did not boot within $boot_limit s"
-    elif [ -n "$booted" ] && ((SECONDS - booted > limit)); then
+    elif [ -z "$running" ] && [ -n "$booted" ] && ((SECONDS - booted > boot_limit)); then
+      fault="the emulated machine was not ready for the job within $boot_limit s of booting"
+    elif [ -n "$running" ] && ((SECONDS - heard > quiet_limit)); then
+      fault="the job printed nothing for $quiet_limit s in the emulated machine"
+    elif [ -n "$running" ] && ((SECONDS - running > limit)); then
       fault="the job ran longer than $limit s in the emulated machine"
     fi
     [ -z "$fault" ] || break

@@ -6,6 +6,7 @@
 # share and powers off. Everything it reports goes to the console and to the share:
 #   guest.sh      (from the build machine) this program
 #   booted        written once the machine is up
+#   running       written as the job starts
 #   job           (from the build machine) the folder to work in on its first line, then the
 #                 commands
 #   status        the job's exit status, or the one line saying why it could not run
@@ -56,6 +57,7 @@ lpstat -r 2>/dev/null | grep -q 'is running' || give_up "cupsd did not start ins
 folder=$(head -n 1 "$results/job")
 command=$(tail -n +2 "$results/job")
 cd "$folder" || give_up "no folder $folder inside the emulated machine"
+touch "$results/running"
 bash -c "$command" 2>&1 | tee "$results/output"
 echo "${PIPESTATUS[0]}" >"$results/status"
 power_off

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The emulated machine fails loudly and leaves nothing running: a job's status and output come
-# back, and a machine that does not boot, a probe that answers no inside it, a job that runs
-# past the limit and results that never come back each fail with their own line; a run stopped
-# from outside leaves no emulator, and a making that fails part way leaves no machine.
+# back, and a machine that does not boot or get ready, a probe that answers no inside it, a job
+# that runs past the limit or prints nothing for too long (while one that goes on printing
+# lives) and results that never come back each fail with their own line; a run stopped from
+# outside leaves no emulator, and a making that fails part way leaves no machine.
 #   emulated_machine_test.sh PROJECT
 set -uo pipefail
 project=$1
@@ -55,6 +56,10 @@ ln -s "$project" "$work/a project"
 check results_that_never_come_back 'echo powering off; sync; echo o >/proc/sysrq-trigger; sleep 60' \
   1 'powering off' "the emulated machine's results did not come back"
 QV_EMULATED_LIMIT=5 check job_past_the_limit 'sleep 600' 1 '' 'the job ran longer than 5 s in the emulated machine'
+QV_EMULATED_QUIET_LIMIT=10 check silent_job 'echo started; sleep 600' 1 'started' \
+  'the job printed nothing for 10 s in the emulated machine'
+QV_EMULATED_QUIET_LIMIT=10 check job_that_goes_on_printing \
+  'for tick in $(seq 1 25); do echo "tick $tick"; sleep 1; done' 0 'tick 25' ''
 QV_EMULATED_BOOT_LIMIT=0 check no_boot 'echo never' 1 '' 'did not boot within 0 s'
 
 # A machine whose probe answers no: the same machine with another probe.
@@ -65,6 +70,10 @@ printf '#!/bin/sh\necho "the far call into 32-bit code faulted" >&2\nexit 1\n' >
 chmod +x "$fake/executes_i686"
 QV_EMULATED_DIR=$fake check probe_says_no 'echo never' 1 '' \
   'the probe answered no inside the emulated machine: the far call into 32-bit code faulted'
+# And one that hangs while making ready for the job.
+printf '#!/bin/sh\nsleep 600\n' >"$fake/executes_i686"
+QV_EMULATED_DIR=$fake QV_EMULATED_BOOT_LIMIT=60 check not_ready 'echo never' 1 '' \
+  'the emulated machine was not ready for the job within 60 s of booting'
 
 # A making that goes wrong part way leaves nothing that a later run takes as made. apt and
 # dpkg-deb stand in for themselves without a download: the kernel and its modules come from the
