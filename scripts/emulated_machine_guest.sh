@@ -18,9 +18,11 @@ power_off() {
   sync
   umount "$results" 2>/dev/null
   # Without an init to ask, the kernel powers off itself. Nothing after a give_up may run,
-  # however long the power-off takes.
+  # however long the power-off takes; the wait is the shell's own, since the power-off takes
+  # away the shared root that sleep comes from.
+  mkfifo /run/power-off-wait
   echo o >/proc/sysrq-trigger
-  while :; do sleep 60; done
+  while :; do read -r -t 60 <>/run/power-off-wait; done
 }
 give_up() {
   say "$*"
