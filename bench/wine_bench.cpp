@@ -220,6 +220,9 @@ int MeasureInThisProcess(const std::string& pluginPath, const std::string& print
             HGLOBAL block = GlobalAlloc(GMEM_ZEROINIT, needed);
             GetPrinterA(handle, 8, static_cast<BYTE*>(block), needed, &needed);
             DEVMODEA* devmode = reinterpret_cast<PRINTER_INFO_8A*>(block)->pDevMode;
+            // The driver's size, which the function asks for before it lets the driver write.
+            DocumentPropertiesA(nullptr, handle, const_cast<char*>(printer.c_str()), nullptr,
+                                nullptr, 0);
             devmode->dmCopies = 1;
             DocumentPropertiesA(nullptr, handle, const_cast<char*>(printer.c_str()), devmode,
                                 devmode, DM_IN_BUFFER | DM_OUT_BUFFER);
