@@ -222,10 +222,12 @@ emulated_machine_run() {
     sed -u -e 's/\r$//' -e '/^\[ *[0-9.]*\] \(sysrq\|reboot\): /d' &
   tail_pid=$!
   # An interrupted run leaves no emulator behind, and then runs the caller's own traps.
-  previous_traps=$(trap -p EXIT INT TERM)
+  # A closed terminal sends HUP.
+  previous_traps=$(trap -p EXIT INT TERM HUP)
   trap 'kill $qemu $tail_pid 2>/dev/null' EXIT
-  trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM; eval "$previous_traps"; exit 130' INT
-  trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM; eval "$previous_traps"; exit 143' TERM
+  trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM HUP; eval "$previous_traps"; exit 130' INT
+  trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM HUP; eval "$previous_traps"; exit 143' TERM
+  trap 'kill $qemu $tail_pid 2>/dev/null; trap - EXIT INT TERM HUP; eval "$previous_traps"; exit 129' HUP
   started=$SECONDS
   booted= running=
   # Booting, and then making ready for the job (the library cache, the probe, cupsd), each have
@@ -251,7 +253,7 @@ emulated_machine_run() {
   wait $qemu 2>/dev/null
   wait $tail_pid 2>/dev/null
   [ -z "$lock" ] || exec {lock}>&-
-  trap - EXIT INT TERM
+  trap - EXIT INT TERM HUP
   eval "$previous_traps"
   status=$(cat "$results/status" 2>/dev/null)
   if [ -z "$fault" ] && [ ! -e "$results/booted" ]; then

@@ -72,7 +72,9 @@ wine_env_start() {
 
   wine_env_say "making a fresh $arch prefix in $WINEPREFIX (display $DISPLAY, $QV_WINE)"
   local log status=0
-  log=$(mktemp /tmp/qvprinter-wineboot.XXXXXX)
+  # Global, so that wine_env_stop also removes it when the run is interrupted meanwhile.
+  WINE_ENV_BOOT_LOG=$(mktemp /tmp/qvprinter-wineboot.XXXXXX)
+  log=$WINE_ENV_BOOT_LOG
   "$QV_WINE" wineboot --init >"$log" 2>&1 || status=$?
   # The wineserver writes the registry files when it ends.
   wineserver -w
@@ -84,9 +86,11 @@ wine_env_start() {
       tail -n 5 "$log" >&2
     fi
     rm -f "$log"
+    WINE_ENV_BOOT_LOG=
     return 1
   fi
   rm -f "$log"
+  WINE_ENV_BOOT_LOG=
   # Without a window manager Wine waits about 2 s whenever it hides a window unless its
   # windows are unmanaged; a crash must not open a debugger window that nobody closes.
   local settings
@@ -114,6 +118,10 @@ wine_env_stop_display() {
 }
 
 wine_env_stop() {
+  if [ -n "${WINE_ENV_BOOT_LOG:-}" ]; then
+    rm -f "$WINE_ENV_BOOT_LOG"
+    WINE_ENV_BOOT_LOG=
+  fi
   if [ -n "${WINE_ENV_PREFIX:-}" ]; then
     if [ -d "$WINE_ENV_PREFIX" ]; then
       WINEPREFIX=$WINE_ENV_PREFIX wineserver -k >/dev/null 2>&1 || true

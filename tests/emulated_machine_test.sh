@@ -123,9 +123,9 @@ for broken in none wine_packages initramfs; do
   ) && echo "ok making_with_broken_$broken" || failures=$((failures + 1))
 done
 
-# A run that is stopped from outside leaves no emulator: TERM runs the caller's EXIT trap,
-# KILL runs nothing of the caller's.
-for signal in TERM KILL; do
+# A run that is stopped from outside leaves no emulator: TERM and HUP (a closed terminal) run
+# the caller's EXIT trap, KILL runs nothing of the caller's.
+for signal in TERM HUP KILL; do
   results=$work/killed_by_$signal
   mkdir -p "$results"
   bash -c 'source "$1/scripts/emulated_machine.sh"
@@ -143,7 +143,7 @@ for signal in TERM KILL; do
     fault+=" an emulator is still running"
     kill $(pgrep -f -- "path=$results,") 2>/dev/null
   fi
-  if [ "$signal" = TERM ] && [ ! -e "$results/caller-exit-trap" ]; then
+  if [ "$signal" != KILL ] && [ ! -e "$results/caller-exit-trap" ]; then
     fault+=" the caller's EXIT trap did not run"
   fi
   if [ -n "$fault" ]; then
